@@ -1,0 +1,53 @@
+// Stands in for bin\java.exe. It writes what it received, its command line and its working
+// directory, to java-record-<pid>.txt in that directory, then tells the test it has started and,
+// when asked, holds on until the test releases it.
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+std::wstring Variable(const wchar_t* name) {
+  wchar_t value[256];
+  const DWORD length = GetEnvironmentVariableW(name, value, 256);
+  return length > 0 && length < 256 ? std::wstring(value, length) : std::wstring();
+}
+
+std::string Utf8(const std::wstring& text) {
+  std::string bytes(text.size() * 4, '\0');
+  bytes.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                   bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                   nullptr));
+  return bytes;
+}
+
+}  // namespace
+
+int wmain() {
+  wchar_t directory[MAX_PATH * 4];
+  GetCurrentDirectoryW(MAX_PATH * 4, directory);
+  const std::string record = Utf8(GetCommandLineW()) + "\n" + Utf8(directory) + "\n";
+  const std::wstring name = L"java-record-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+  const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD written = 0;
+  const bool recorded = file != INVALID_HANDLE_VALUE &&
+                        WriteFile(file, record.data(), static_cast<DWORD>(record.size()),
+                                  &written, nullptr) &&
+                        written == record.size();
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+
+  const std::wstring started = Variable(L"DUNVELT_STANDIN_STARTED");
+  if (HANDLE semaphore = started.empty() ? nullptr
+                                         : OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE,
+                                                          started.c_str())) {
+    ReleaseSemaphore(semaphore, 1, nullptr);
+    CloseHandle(semaphore);
+  }
+  const std::wstring hold = Variable(L"DUNVELT_STANDIN_HOLD");
+  if (HANDLE release = hold.empty() ? nullptr : OpenEventW(SYNCHRONIZE, FALSE, hold.c_str())) {
+    WaitForSingleObject(release, 120000);  // bounded, so a failed test leaves nothing behind
+    CloseHandle(release);
+  }
+  return recorded ? 0 : 3;
+}

@@ -1,0 +1,252 @@
+// Runs the real Dunvelt.exe under Wine in sample distribution folders, against the stand-in
+// runtime, and checks what the runtime received.
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "wine_test.h"
+
+namespace {
+
+using winetest::Deadline;
+
+// What the launcher must hand the runtime, after the runtime's own path.
+const std::vector<std::wstring> ExpectedArguments{
+    L"-Dprism.order=sw", L"-Dcom.sun.javafx.isEmbedded=true", L"-Dcom.sun.javafx.touch=true",
+    L"-Dcom.sun.javafx.virtualKeyboard=none", L"-XX:+UseG1GC", L"-Xmx1g", L"-Xms32m", L"-m",
+    L"orbisk/com.varkelund.orbiskapp.Main"};
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring text(utf8.size(), L'\0');
+  text.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                  text.data(), static_cast<int>(text.size())));
+  return text;
+}
+
+// A folder laid out as a packager ships it, beside the test programs: Dunvelt.exe, and
+// bin\java.exe when the runtime is wanted.
+struct Distribution {
+  explicit Distribution(const std::wstring& name, bool withRuntime = true)
+      : folder(winetest::ModuleFolder() + L"\\work\\" + name) {
+    winetest::RemoveTree(folder);
+    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    if (withRuntime) {
+      CreateDirectoryW((folder + L"\\bin").c_str(), nullptr);
+      CopyFileW((winetest::ModuleFolder() + L"\\java-standin.exe").c_str(),
+                (folder + L"\\bin\\java.exe").c_str(), FALSE);
+    }
+  }
+
+  struct Record {
+    std::wstring commandLine, directory;
+  };
+
+  std::vector<Record> Records() const {
+    std::vector<Record> records;
+    for (const std::wstring& name : winetest::FolderEntries(folder)) {
+      if (name.rfind(L"java-record-", 0) != 0) continue;
+      std::ifstream in((folder + L"\\" + name).c_str(), std::ios::binary);
+      std::string commandLine, directory;
+      std::getline(in, commandLine);
+      std::getline(in, directory);
+      records.push_back({Wide(commandLine), Wide(directory)});
+    }
+    return records;
+  }
+
+  std::wstring folder;
+};
+
+// Starts launchers inside one job object, so that the test can wait until every process of a
+// launch, the hidden interpreter and the runtime included, has ended, and so that a failed test
+// leaves nothing running.
+class Launches {
+ public:
+  Launches()
+      : job_(CreateJobObjectW(nullptr, nullptr)),
+        port_(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1)),
+        started_(CreateSemaphoreW(nullptr, 0, 100, Name(L"started").c_str())),
+        hold_(CreateEventW(nullptr, TRUE, FALSE, Name(L"hold").c_str())) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    JOBOBJECT_ASSOCIATE_COMPLETION_PORT association{job_, port_};
+    SetInformationJobObject(job_, JobObjectAssociateCompletionPortInformation, &association,
+                            sizeof association);
+    SetEnvironmentVariableW(L"DUNVELT_STANDIN_STARTED", Name(L"started").c_str());
+  }
+  ~Launches() {
+    SetEvent(hold_);
+    for (HANDLE handle : launchers_) CloseHandle(handle);
+    for (HANDLE handle : {hold_, started_, port_, job_}) CloseHandle(handle);
+  }
+
+  // Makes every runtime stand-in of this test wait until Release().
+  void HoldRuntimes() { SetEnvironmentVariableW(L"DUNVELT_STANDIN_HOLD", Name(L"hold").c_str()); }
+  void Release() { SetEvent(hold_); }
+
+  // Returns the launcher's process, started in the folder with the given arguments.
+  HANDLE Start(const std::wstring& folder, const std::wstring& arguments = L"") {
+    wchar_t launcher[MAX_PATH * 4];
+    GetFullPathNameW((winetest::ModuleFolder() + L"\\..\\..\\Dunvelt.exe").c_str(), MAX_PATH * 4,
+                     launcher, nullptr);
+    std::wstring commandLine = L"\"" + std::wstring(launcher) + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(launcher, commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_SUSPENDED, nullptr, folder.c_str(), &startup, &process)) {
+      std::fprintf(stderr, "could not start %ls: error %lu\n", launcher, GetLastError());
+      std::exit(1);  // nothing else in the test can hold
+    }
+    AssignProcessToJobObject(job_, process.hProcess);
+    ResumeThread(process.hThread);
+    CloseHandle(process.hThread);
+    launchers_.push_back(process.hProcess);
+    return process.hProcess;
+  }
+
+  // The launcher's exit code, or STILL_ACTIVE when it has not ended by the deadline.
+  static DWORD ExitCode(HANDLE launcher) {
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(launcher, Deadline) == WAIT_OBJECT_0)
+      GetExitCodeProcess(launcher, &code);
+    return code;
+  }
+
+  bool RuntimeStarted() { return WaitForSingleObject(started_, Deadline) == WAIT_OBJECT_0; }
+
+  bool Running() const {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+    QueryInformationJobObject(job_, JobObjectBasicAccountingInformation, &accounting,
+                              sizeof accounting, nullptr);
+    return accounting.ActiveProcesses > 0;
+  }
+
+  // True once every process started by the launches has ended.
+  bool AllEnded() {
+    DWORD message;
+    ULONG_PTR key;
+    LPOVERLAPPED data;
+    while (Running()) {
+      if (!GetQueuedCompletionStatus(port_, &message, &key, &data, Deadline)) return false;
+      if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) return true;
+    }
+    return true;
+  }
+
+ private:
+  static std::wstring Name(const wchar_t* what) {
+    return L"dunvelt-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + what;
+  }
+
+  HANDLE job_, port_, started_, hold_;
+  std::vector<HANDLE> launchers_;
+};
+
+// The record a single launch left, checked for the expected runtime arguments and directory.
+void CheckSingleRuntimeRun(const Distribution& distribution) {
+  const auto records = distribution.Records();
+  CHECK(records.size() == 1, std::to_wstring(records.size()) + L" runtime records");
+  if (records.size() != 1) return;
+  int count = 0;
+  LPWSTR* arguments = CommandLineToArgvW(records[0].commandLine.c_str(), &count);
+  const std::vector<std::wstring> received(arguments, arguments + count);
+  LocalFree(arguments);
+  CHECK(count == 10, L"received: " + records[0].commandLine);
+  CHECK(!received.empty() && received[0] == L"bin\\java.exe", L"runtime path: " + received[0]);
+  CHECK(std::vector<std::wstring>(received.begin() + std::min(count, 1), received.end()) ==
+            ExpectedArguments,
+        L"received: " + records[0].commandLine);
+  CHECK(lstrcmpiW(records[0].directory.c_str(), distribution.folder.c_str()) == 0,
+        L"working directory: " + records[0].directory);
+}
+
+void PassesTheJavaCommandToTheRuntime() {
+  Distribution distribution(L"arguments");
+  Launches launches;
+  CHECK(Launches::ExitCode(launches.Start(distribution.folder)) == 0);
+  CHECK(launches.RuntimeStarted());
+  CHECK(launches.AllEnded());
+  CheckSingleRuntimeRun(distribution);
+}
+
+void IgnoresItsOwnArguments() {
+  Distribution distribution(L"ignored-arguments");
+  Launches launches;
+  CHECK(Launches::ExitCode(launches.Start(distribution.folder, L"--foo \"a b\" /C x")) == 0);
+  CHECK(launches.RuntimeStarted());
+  CHECK(launches.AllEnded());
+  CheckSingleRuntimeRun(distribution);
+}
+
+void WorksFromFoldersWithSpacesAndNonAsciiNames() {
+  Distribution distribution(L"odd\\Program Files (x86)\\D\u00fcnvelt \u03a9\u03bc\u03ad\u03b3\u03b1");
+  Launches launches;
+  CHECK(Launches::ExitCode(launches.Start(distribution.folder)) == 0);
+  CHECK(launches.RuntimeStarted());
+  CHECK(launches.AllEnded());
+  CheckSingleRuntimeRun(distribution);
+}
+
+void StartsOneRuntimePerLaunch() {
+  Distribution distribution(L"two-launches");
+  Launches launches;
+  const HANDLE first = launches.Start(distribution.folder);
+  const HANDLE second = launches.Start(distribution.folder);
+  CHECK(Launches::ExitCode(first) == 0);
+  CHECK(Launches::ExitCode(second) == 0);
+  CHECK(launches.RuntimeStarted() && launches.RuntimeStarted());
+  CHECK(launches.AllEnded());
+  const auto records = distribution.Records();
+  CHECK(records.size() == 2, std::to_wstring(records.size()) + L" runtime records");
+  if (records.size() == 2) CHECK(records[0].commandLine == records[1].commandLine);
+}
+
+void ExitsWhileTheRuntimeIsStillRunning() {
+  Distribution distribution(L"never-waits");
+  Launches launches;
+  launches.HoldRuntimes();
+  CHECK(Launches::ExitCode(launches.Start(distribution.folder)) == 0,
+        L": the launcher must not wait for the runtime");
+  CHECK(launches.RuntimeStarted());
+  CHECK(launches.Running(), L": the held runtime must still run");
+  launches.Release();
+  CHECK(launches.AllEnded());
+}
+
+void EndsCleanlyWithoutARuntime() {
+  Distribution distribution(L"no-runtime", false);
+  Launches launches;
+  CHECK(Launches::ExitCode(launches.Start(distribution.folder)) == 0);
+  CHECK(launches.AllEnded());
+  CHECK(winetest::FolderEntries(distribution.folder).empty(), L": nothing may be written");
+}
+
+// Run with WINEDLLOVERRIDES=cmd.exe=d, which Wine reads only when a program starts from Linux.
+void ReportsTheFailureWhenTheInterpreterCannotStart() {
+  Distribution distribution(L"no-interpreter");
+  Launches launches;
+  const DWORD code = Launches::ExitCode(launches.Start(distribution.folder));
+  CHECK(code != 0 && code != STILL_ACTIVE, L"exit code " + std::to_wstring(code));
+  CHECK(launches.AllEnded());
+  CHECK(distribution.Records().empty(), L": no runtime may run");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return winetest::Main(argc, argv,
+                        {{"arguments", PassesTheJavaCommandToTheRuntime},
+                         {"ignored-arguments", IgnoresItsOwnArguments},
+                         {"odd-paths", WorksFromFoldersWithSpacesAndNonAsciiNames},
+                         {"two-launches", StartsOneRuntimePerLaunch},
+                         {"never-waits", ExitsWhileTheRuntimeIsStillRunning},
+                         {"no-runtime", EndsCleanlyWithoutARuntime},
+                         {"no-interpreter", ReportsTheFailureWhenTheInterpreterCannotStart}});
+}

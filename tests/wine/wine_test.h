@@ -1,0 +1,78 @@
+// A small harness for the tests that run the real launcher under Wine: each case is a function,
+// picked by name on the command line, so that CTest lists and runs them one by one.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace winetest {
+
+inline int g_failures = 0;
+
+inline void Check(bool condition, const char* text, int line, const std::wstring& detail = {}) {
+  if (condition) return;
+  ++g_failures;
+  std::fprintf(stderr, "line %d: CHECK failed: %s %ls\n", line, text, detail.c_str());
+}
+#define CHECK(condition, ...) ::winetest::Check((condition), #condition, __LINE__, ##__VA_ARGS__)
+
+// Generous bounds: the suite runs on a loaded 2-core machine, and none of them is a speed target.
+inline constexpr DWORD Deadline = 60000;
+
+inline std::wstring ModuleFolder() {
+  wchar_t path[MAX_PATH * 4];
+  std::wstring folder(path, GetModuleFileNameW(nullptr, path, MAX_PATH * 4));
+  return folder.substr(0, folder.find_last_of(L'\\'));
+}
+
+inline void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW entry;
+  const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = entry.cFileName, path = folder + L"\\" + name;
+      if (name == L"." || name == L"..") continue;
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(path);
+      else
+        DeleteFileW(path.c_str());
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+inline std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  return names;
+}
+
+struct Case {
+  const char* name;
+  void (*run)();
+};
+
+inline int Main(int argc, char** argv, const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    if (argc != 2 || c.name != std::string(argv[1])) continue;
+    c.run();
+    std::printf("%s: %s\n", c.name, g_failures == 0 ? "passed" : "FAILED");
+    return g_failures == 0 ? 0 : 1;
+  }
+  std::fprintf(stderr, "usage: %s CASE\n", argv[0]);
+  return 2;
+}
+
+}  // namespace winetest
