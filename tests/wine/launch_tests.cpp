@@ -92,16 +92,14 @@ class Launches {
 
   // Returns the launcher's process, started in the folder with the given arguments.
   HANDLE Start(const std::wstring& folder, const std::wstring& arguments = L"") {
-    wchar_t launcher[MAX_PATH * 4];
-    GetFullPathNameW((winetest::ModuleFolder() + L"\\..\\..\\Dunvelt.exe").c_str(), MAX_PATH * 4,
-                     launcher, nullptr);
-    std::wstring commandLine = L"\"" + std::wstring(launcher) + L"\" " + arguments;
+    const std::wstring launcher = winetest::LauncherPath();
+    std::wstring commandLine = L"\"" + launcher + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(launcher, commandLine.data(), nullptr, nullptr, FALSE,
+    if (!CreateProcessW(launcher.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                         CREATE_SUSPENDED, nullptr, folder.c_str(), &startup, &process)) {
-      std::fprintf(stderr, "could not start %ls: error %lu\n", launcher, GetLastError());
+      std::fprintf(stderr, "could not start %ls: error %lu\n", launcher.c_str(), GetLastError());
       std::exit(1);  // nothing else in the test can hold
     }
     AssignProcessToJobObject(job_, process.hProcess);

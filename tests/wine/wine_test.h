@@ -28,6 +28,14 @@ inline std::wstring ModuleFolder() {
   return folder.substr(0, folder.find_last_of(L'\\'));
 }
 
+// The launcher under test: the test programs are built two folders below it.
+inline std::wstring LauncherPath() {
+  wchar_t path[MAX_PATH * 4];
+  GetFullPathNameW((ModuleFolder() + L"\\..\\..\\Dunvelt.exe").c_str(), MAX_PATH * 4, path,
+                   nullptr);
+  return path;
+}
+
 inline void RemoveTree(const std::wstring& folder) {
   WIN32_FIND_DATAW entry;
   const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
