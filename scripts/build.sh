@@ -10,6 +10,7 @@ cmake --build --preset windows
 
 build="$root/build"
 echo "Built $build/Dunvelt.exe ($(stat -c %s "$build/Dunvelt.exe") bytes)"
+echo "SHA-256: $(sha256sum "$build/Dunvelt.exe" | cut -d' ' -f1)"
 
 demo="$build/demo/Sample App"
 rm -rf "$demo"
