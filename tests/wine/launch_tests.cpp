@@ -83,6 +83,7 @@ class Launches {
   ~Launches() {
     SetEvent(hold_);
     for (HANDLE handle : launchers_) CloseHandle(handle);
+    for (HANDLE handle : followed_) CloseHandle(handle);
     for (HANDLE handle : {hold_, started_, port_, job_}) CloseHandle(handle);
   }
 
@@ -133,9 +134,25 @@ class Launches {
     LPOVERLAPPED data;
     while (Running()) {
       if (!GetQueuedCompletionStatus(port_, &message, &key, &data, Deadline)) return false;
+      if (message == JOB_OBJECT_MSG_NEW_PROCESS) Follow(reinterpret_cast<DWORD_PTR>(data));
       if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) return true;
     }
     return true;
+  }
+
+  // "name exit-code" of every process the job saw start, in order: what the hidden interpreter
+  // and the runtime did.
+  std::wstring Outcomes() const {
+    std::wstring outcomes;
+    for (HANDLE process : followed_) {
+      wchar_t path[MAX_PATH * 4] = L"?";
+      DWORD size = MAX_PATH * 4, code = 0;
+      QueryFullProcessImageNameW(process, 0, path, &size);
+      GetExitCodeProcess(process, &code);
+      const std::wstring name = path;
+      outcomes += name.substr(name.find_last_of(L'\\') + 1) + L" " + std::to_wstring(code) + L"; ";
+    }
+    return outcomes;
   }
 
  private:
@@ -143,8 +160,13 @@ class Launches {
     return L"dunvelt-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + what;
   }
 
+  void Follow(DWORD id) {
+    if (HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id))
+      followed_.push_back(process);
+  }
+
   HANDLE job_, port_, started_, hold_;
-  std::vector<HANDLE> launchers_;
+  std::vector<HANDLE> launchers_, followed_;
 };
 
 // The record a single launch left, checked for the expected runtime arguments and directory.
@@ -218,12 +240,53 @@ void ExitsWhileTheRuntimeIsStillRunning() {
   CHECK(launches.AllEnded());
 }
 
-void EndsCleanlyWithoutARuntime() {
-  Distribution distribution(L"no-runtime", false);
+// A folder the launcher cannot start the runtime from: the launcher still ends with 0, nothing
+// hangs, and nothing is written. Returns what the processes of the launch did.
+std::wstring CheckEndsCleanly(const Distribution& distribution) {
+  const auto before = winetest::TreeEntries(distribution.folder);
+  Launches launches;
+  CHECK(Launches::ExitCode(launches.Start(distribution.folder)) == 0);
+  CHECK(launches.AllEnded(), L": the hidden interpreter must end by itself");
+  CHECK(winetest::TreeEntries(distribution.folder) == before, L": nothing may be written");
+  std::printf("processes: %ls\n", launches.Outcomes().c_str());
+  return launches.Outcomes();
+}
+
+// In each of these folders the hidden interpreter cannot run bin\java.exe: under Wine it ends by
+// itself with 9009, "not recognized as a command", and its console host with 1. The launcher has
+// ended with 0 before that.
+void EndsCleanlyWithoutARuntime() { CheckEndsCleanly(Distribution(L"no-runtime", false)); }
+
+void EndsCleanlyWithAnEmptyBin() {
+  Distribution distribution(L"empty-bin", false);
+  CreateDirectoryW((distribution.folder + L"\\bin").c_str(), nullptr);
+  CheckEndsCleanly(distribution);
+}
+
+void EndsCleanlyWhenTheRuntimeIsAFolder() {
+  Distribution distribution(L"runtime-folder", false);
+  SHCreateDirectoryExW(nullptr, (distribution.folder + L"\\bin\\java.exe").c_str(), nullptr);
+  CheckEndsCleanly(distribution);
+}
+
+void EndsCleanlyWhenTheRuntimeIsNoProgram() {
+  Distribution distribution(L"runtime-garbage", false);
+  CreateDirectoryW((distribution.folder + L"\\bin").c_str(), nullptr);
+  std::ofstream((distribution.folder + L"\\bin\\java.exe").c_str(), std::ios::binary)
+      << std::string(4096, '\x9c') << "MZ not really a program";
+  CheckEndsCleanly(distribution);
+}
+
+// A read-only install folder, as under Program Files: the launcher writes nothing, so the runtime
+// starts as usual.
+void StartsTheRuntimeFromAReadOnlyFolder() {
+  Distribution distribution(L"read-only");
+  for (const wchar_t* path : {L"\\bin\\java.exe", L"\\bin", L""})
+    SetFileAttributesW((distribution.folder + path).c_str(), FILE_ATTRIBUTE_READONLY);
   Launches launches;
   CHECK(Launches::ExitCode(launches.Start(distribution.folder)) == 0);
   CHECK(launches.AllEnded());
-  CHECK(winetest::FolderEntries(distribution.folder).empty(), L": nothing may be written");
+  CheckSingleRuntimeRun(distribution);
 }
 
 // Run with WINEDLLOVERRIDES=cmd.exe=d, which Wine reads only when a program starts from Linux.
@@ -246,5 +309,9 @@ int main(int argc, char** argv) {
                          {"two-launches", StartsOneRuntimePerLaunch},
                          {"never-waits", ExitsWhileTheRuntimeIsStillRunning},
                          {"no-runtime", EndsCleanlyWithoutARuntime},
+                         {"empty-bin", EndsCleanlyWithAnEmptyBin},
+                         {"runtime-folder", EndsCleanlyWhenTheRuntimeIsAFolder},
+                         {"runtime-garbage", EndsCleanlyWhenTheRuntimeIsNoProgram},
+                         {"read-only", StartsTheRuntimeFromAReadOnlyFolder},
                          {"no-interpreter", ReportsTheFailureWhenTheInterpreterCannotStart}});
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -51,6 +52,7 @@ inline void RemoveTree(const std::wstring& folder) {
     } while (FindNextFileW(find, &entry));
     FindClose(find);
   }
+  SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
   RemoveDirectoryW(folder.c_str());
 }
 
@@ -65,6 +67,26 @@ inline std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
   } while (FindNextFileW(find, &entry));
   FindClose(find);
   return names;
+}
+
+// Every file and folder below the folder, with sizes, sorted: a picture to compare.
+inline std::vector<std::wstring> TreeEntries(const std::wstring& folder,
+                                             const std::wstring& prefix = L"") {
+  std::vector<std::wstring> entries;
+  WIN32_FIND_DATAW entry;
+  const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return entries;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    entries.push_back(prefix + name + L" " + std::to_wstring(entry.nFileSizeLow));
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      for (const std::wstring& below : TreeEntries(folder + L"\\" + name, prefix + name + L"\\"))
+        entries.push_back(below);
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  std::sort(entries.begin(), entries.end());
+  return entries;
 }
 
 struct Case {
