@@ -20,12 +20,10 @@ HResult WindowsPlatform::OleInitialize() { return ::OleInitialize(nullptr); }
 HResult WindowsPlatform::CoInitialize() { return ::CoInitialize(nullptr); }
 
 ShellExecuteOutcome WindowsPlatform::ShellExecuteW(void* owner, const char16_t* operation,
-                                                   const char16_t* file,
-                                                   const char16_t* parameters,
+                                                   const char16_t* file, const char16_t* parameters,
                                                    const char16_t* directory, int showCommand) {
-  const HINSTANCE instance =
-      ::ShellExecuteW(static_cast<HWND>(owner), Wide(operation), Wide(file), Wide(parameters),
-                      Wide(directory), showCommand);
+  const HINSTANCE instance = ::ShellExecuteW(static_cast<HWND>(owner), Wide(operation), Wide(file),
+                                             Wide(parameters), Wide(directory), showCommand);
   const DWORD lastError = ::GetLastError();
   return {reinterpret_cast<std::intptr_t>(instance), lastError};
 }

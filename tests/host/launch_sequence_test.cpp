@@ -72,9 +72,9 @@ class RecordingPlatform final : public Platform {
     Record("CoInitialize");
     return comResult;
   }
-  ShellExecuteOutcome ShellExecuteW(void* owner_, const char16_t* operation_,
-                                    const char16_t* file_, const char16_t* parameters_,
-                                    const char16_t* directory_, int showCommand_) override {
+  ShellExecuteOutcome ShellExecuteW(void* owner_, const char16_t* operation_, const char16_t* file_,
+                                    const char16_t* parameters_, const char16_t* directory_,
+                                    int showCommand_) override {
     Record("ShellExecuteW");
     owner = owner_, operation = operation_, directory = directory_, showCommand = showCommand_;
     g_tracking = false;  // the copies below belong to the test, not the launcher
@@ -177,20 +177,21 @@ TEST_P(ApartmentRelease, FollowsItsInitialisation) {
 
 INSTANTIATE_TEST_SUITE_P(
     , ApartmentRelease,
-    ::testing::Values(InitialisationResults{"BothSucceed", S_OK_, S_OK_, true, true},
-                      InitialisationResults{"BothAlreadyInitialised", S_FALSE_, S_FALSE_, true, true},
-                      InitialisationResults{"OleFails", E_FAIL_, S_OK_, false, true},
-                      InitialisationResults{"ComFindsOtherMode", S_OK_, RPC_E_CHANGED_MODE_, true, false},
-                      InitialisationResults{"BothFail", RPC_E_CHANGED_MODE_, E_FAIL_, false, false}),
+    ::testing::Values(
+        InitialisationResults{"BothSucceed", S_OK_, S_OK_, true, true},
+        InitialisationResults{"BothAlreadyInitialised", S_FALSE_, S_FALSE_, true, true},
+        InitialisationResults{"OleFails", E_FAIL_, S_OK_, false, true},
+        InitialisationResults{"ComFindsOtherMode", S_OK_, RPC_E_CHANGED_MODE_, true, false},
+        InitialisationResults{"BothFail", RPC_E_CHANGED_MODE_, E_FAIL_, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LaunchSequence, EndsWithTheShellsErrorWhenTheInterpreterCannotStart) {
   platform.shellOutcome = {2, 2};  // SE_ERR_FNF, ERROR_FILE_NOT_FOUND
   Run();
   EXPECT_EQ(platform.exitCode, 2u);
-  EXPECT_THAT(platform.Calls(), ElementsAre("OleInitialize", "CoInitialize", "ShellExecuteW",
-                                            "PostQuitMessage", "OleUninitialize",
-                                            "CoUninitialize", "ExitProcess"));
+  EXPECT_THAT(platform.Calls(),
+              ElementsAre("OleInitialize", "CoInitialize", "ShellExecuteW", "PostQuitMessage",
+                          "OleUninitialize", "CoUninitialize", "ExitProcess"));
 }
 
 TEST_F(LaunchSequence, TreatsThirtyTwoAndBelowAsFailureAndAboveAsSuccess) {

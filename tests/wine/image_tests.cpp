@@ -120,8 +120,10 @@ void CarriesItsVersionInUsEnglish() {
   CHECK(fixed->dwFileOS == 4 && fixed->dwFileType == 1 && fixed->dwFileSubtype == 0);
 
   const std::pair<std::wstring, std::wstring> expected[] = {
-      {L"FileDescription", L"Dunvelt"}, {L"FileVersion", L"1.0.0.0"},
-      {L"ProgramID", L"com.varkelund.Dunvelt"}, {L"ProductName", L"Dunvelt"},
+      {L"FileDescription", L"Dunvelt"},
+      {L"FileVersion", L"1.0.0.0"},
+      {L"ProgramID", L"com.varkelund.Dunvelt"},
+      {L"ProductName", L"Dunvelt"},
       {L"ProductVersion", L"1.0.0.0"}};
   for (const auto& [key, text] : expected) {
     wchar_t* value = nullptr;
@@ -199,11 +201,13 @@ void DeclaresItsManifest() {
       R"(<asmv3:application>)",
       R"(<asmv3:windowsSettings xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">)",
       R"(<dpiAware>True/PM</dpiAware>)",
-      R"(<dependency>)", R"(<dependentAssembly>)",
+      R"(<dependency>)",
+      R"(<dependentAssembly>)",
       R"(<assemblyIdentity type="win32" name="Microsoft.Windows.Common-Controls" )"
       R"(version="6.0.0.0" publicKeyToken="6595b64144ccf1df" language="*" )"
       R"(processorArchitecture="*"/>)",
-      R"(<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">)", R"(<security>)",
+      R"(<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">)",
+      R"(<security>)",
       R"(<requestedPrivileges>)",
       R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)",
       R"(<compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1">)",
@@ -218,7 +222,8 @@ void DeclaresItsManifest() {
   std::size_t at = 0;
   for (const char* element : elements) {
     const std::size_t found = manifest.find(element, at);
-    CHECK(found != std::string::npos, L": missing or out of order: " + std::wstring(element, element + std::strlen(element)));
+    CHECK(found != std::string::npos,
+          L": missing or out of order: " + std::wstring(element, element + std::strlen(element)));
     if (found != std::string::npos) at = found + std::strlen(element);
   }
   std::size_t supported = 0;
@@ -271,14 +276,15 @@ void IsAHardenedThirtyTwoBitGuiImage() {
   };
   Names imports;
   const DWORD importRva = optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-  for (auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(file.data() + offset(importRva));
+  for (auto* entry =
+           reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(file.data() + offset(importRva));
        offset(importRva) != 0 && entry->Name != 0; ++entry) {
     std::string name = file.data() + offset(entry->Name);
     std::transform(name.begin(), name.end(), name.begin(), ::tolower);
     imports.insert(std::wstring(name.begin(), name.end()));
   }
-  CHECK(imports == (Names{L"kernel32.dll", L"user32.dll", L"shell32.dll", L"ole32.dll",
-                          L"msvcrt.dll"}),
+  CHECK(imports ==
+            (Names{L"kernel32.dll", L"user32.dll", L"shell32.dll", L"ole32.dll", L"msvcrt.dll"}),
         L": only the DLLs Windows ships");
 }
 

@@ -16,8 +16,7 @@ std::wstring Variable(const wchar_t* name) {
 std::string Utf8(const std::wstring& text) {
   std::string bytes(text.size() * 4, '\0');
   bytes.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                   bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                                   nullptr));
+                                   bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr));
   return bytes;
 }
 
@@ -31,16 +30,16 @@ int wmain() {
   const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   DWORD written = 0;
-  const bool recorded = file != INVALID_HANDLE_VALUE &&
-                        WriteFile(file, record.data(), static_cast<DWORD>(record.size()),
-                                  &written, nullptr) &&
-                        written == record.size();
+  const bool recorded =
+      file != INVALID_HANDLE_VALUE &&
+      WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr) &&
+      written == record.size();
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 
   const std::wstring started = Variable(L"DUNVELT_STANDIN_STARTED");
-  if (HANDLE semaphore = started.empty() ? nullptr
-                                         : OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE,
-                                                          started.c_str())) {
+  if (HANDLE semaphore = started.empty()
+                             ? nullptr
+                             : OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, started.c_str())) {
     ReleaseSemaphore(semaphore, 1, nullptr);
     CloseHandle(semaphore);
   }

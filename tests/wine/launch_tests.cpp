@@ -16,10 +16,15 @@ namespace {
 using winetest::Deadline;
 
 // What the launcher must hand the runtime, after the runtime's own path.
-const std::vector<std::wstring> ExpectedArguments{
-    L"-Dprism.order=sw", L"-Dcom.sun.javafx.isEmbedded=true", L"-Dcom.sun.javafx.touch=true",
-    L"-Dcom.sun.javafx.virtualKeyboard=none", L"-XX:+UseG1GC", L"-Xmx1g", L"-Xms32m", L"-m",
-    L"orbisk/com.varkelund.orbiskapp.Main"};
+const std::vector<std::wstring> ExpectedArguments{L"-Dprism.order=sw",
+                                                  L"-Dcom.sun.javafx.isEmbedded=true",
+                                                  L"-Dcom.sun.javafx.touch=true",
+                                                  L"-Dcom.sun.javafx.virtualKeyboard=none",
+                                                  L"-XX:+UseG1GC",
+                                                  L"-Xmx1g",
+                                                  L"-Xms32m",
+                                                  L"-m",
+                                                  L"orbisk/com.varkelund.orbiskapp.Main"};
 
 std::wstring Wide(const std::string& utf8) {
   std::wstring text(utf8.size(), L'\0');
@@ -206,7 +211,8 @@ void IgnoresItsOwnArguments() {
 }
 
 void WorksFromFoldersWithSpacesAndNonAsciiNames() {
-  Distribution distribution(L"odd\\Program Files (x86)\\D\u00fcnvelt \u03a9\u03bc\u03ad\u03b3\u03b1");
+  Distribution distribution(
+      L"odd\\Program Files (x86)\\D\u00fcnvelt \u03a9\u03bc\u03ad\u03b3\u03b1");
   Launches launches;
   CHECK(Launches::ExitCode(launches.Start(distribution.folder)) == 0);
   CHECK(launches.RuntimeStarted());
