@@ -192,32 +192,26 @@ void CheckSingleRuntimeRun(const Distribution& distribution) {
         L"working directory: " + records[0].directory);
 }
 
-void PassesTheJavaCommandToTheRuntime() {
-  Distribution distribution(L"arguments");
+// One launch in a sample folder, with the given launcher arguments, must start the runtime once
+// with the expected command, in that folder.
+void CheckLaunchStartsTheRuntime(const std::wstring& name, const std::wstring& arguments = L"") {
+  Distribution distribution(name);
   Launches launches;
-  CHECK(Launches::ExitCode(launches.Start(distribution.folder)) == 0);
+  CHECK(Launches::ExitCode(launches.Start(distribution.folder, arguments)) == 0);
   CHECK(launches.RuntimeStarted());
   CHECK(launches.AllEnded());
   CheckSingleRuntimeRun(distribution);
 }
 
+void PassesTheJavaCommandToTheRuntime() { CheckLaunchStartsTheRuntime(L"arguments"); }
+
 void IgnoresItsOwnArguments() {
-  Distribution distribution(L"ignored-arguments");
-  Launches launches;
-  CHECK(Launches::ExitCode(launches.Start(distribution.folder, L"--foo \"a b\" /C x")) == 0);
-  CHECK(launches.RuntimeStarted());
-  CHECK(launches.AllEnded());
-  CheckSingleRuntimeRun(distribution);
+  CheckLaunchStartsTheRuntime(L"ignored-arguments", L"--foo \"a b\" /C x");
 }
 
 void WorksFromFoldersWithSpacesAndNonAsciiNames() {
-  Distribution distribution(
+  CheckLaunchStartsTheRuntime(
       L"odd\\Program Files (x86)\\D\u00fcnvelt \u03a9\u03bc\u03ad\u03b3\u03b1");
-  Launches launches;
-  CHECK(Launches::ExitCode(launches.Start(distribution.folder)) == 0);
-  CHECK(launches.RuntimeStarted());
-  CHECK(launches.AllEnded());
-  CheckSingleRuntimeRun(distribution);
 }
 
 void StartsOneRuntimePerLaunch() {

@@ -37,35 +37,39 @@ inline std::wstring LauncherPath() {
   return path;
 }
 
-inline void RemoveTree(const std::wstring& folder) {
+// Calls visit(entry) for each file and folder directly inside the folder.
+template <typename Visit>
+void ForEachEntry(const std::wstring& folder, Visit visit) {
   WIN32_FIND_DATAW entry;
   const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = entry.cFileName, path = folder + L"\\" + name;
-      if (name == L"." || name == L"..") continue;
-      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(path);
-      else
-        DeleteFileW(path.c_str());
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-  }
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") visit(entry);
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+}
+
+inline bool IsFolder(const WIN32_FIND_DATAW& entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+inline void RemoveTree(const std::wstring& folder) {
+  ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+    const std::wstring path = folder + L"\\" + entry.cFileName;
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (IsFolder(entry))
+      RemoveTree(path);
+    else
+      DeleteFileW(path.c_str());
+  });
   SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
   RemoveDirectoryW(folder.c_str());
 }
 
 inline std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
   std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry;
-  const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
+  ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) { names.push_back(entry.cFileName); });
   return names;
 }
 
@@ -73,18 +77,13 @@ inline std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
 inline std::vector<std::wstring> TreeEntries(const std::wstring& folder,
                                              const std::wstring& prefix = L"") {
   std::vector<std::wstring> entries;
-  WIN32_FIND_DATAW entry;
-  const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return entries;
-  do {
+  ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
     const std::wstring name = entry.cFileName;
-    if (name == L"." || name == L"..") continue;
     entries.push_back(prefix + name + L" " + std::to_wstring(entry.nFileSizeLow));
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    if (IsFolder(entry))
       for (const std::wstring& below : TreeEntries(folder + L"\\" + name, prefix + name + L"\\"))
         entries.push_back(below);
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
+  });
   std::sort(entries.begin(), entries.end());
   return entries;
 }
