@@ -134,13 +134,17 @@ class Launches {
 
   // True once every process started by the launches has ended.
   bool AllEnded() {
+    const ULONGLONG deadline = GetTickCount64() + Deadline;
     DWORD message;
     ULONG_PTR key;
     LPOVERLAPPED data;
     while (Running()) {
-      if (!GetQueuedCompletionStatus(port_, &message, &key, &data, Deadline)) return false;
-      if (message == JOB_OBJECT_MSG_NEW_PROCESS) Follow(reinterpret_cast<DWORD_PTR>(data));
-      if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) return true;
+      if (GetTickCount64() > deadline) return false;
+      // The job's messages wake this wait as processes come and go; the short bound only keeps
+      // a lost message from costing the whole deadline.
+      if (GetQueuedCompletionStatus(port_, &message, &key, &data, 500) &&
+          message == JOB_OBJECT_MSG_NEW_PROCESS)
+        Follow(reinterpret_cast<DWORD_PTR>(data));
     }
     return true;
   }
