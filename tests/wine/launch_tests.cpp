@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "wine_test.h"
 
@@ -188,7 +187,8 @@ void CheckSingleRuntimeRun(const Distribution& distribution) {
   const std::vector<std::wstring> received(arguments, arguments + count);
   LocalFree(arguments);
   CHECK(count == 10, L"received: " + records[0].commandLine);
-  CHECK(!received.empty() && received[0] == L"bin\\java.exe", L"runtime path: " + received[0]);
+  CHECK(!received.empty() && received[0] == L"bin\\java.exe",
+        L"received: " + records[0].commandLine);
   CHECK(std::vector<std::wstring>(received.begin() + std::min(count, 1), received.end()) ==
             ExpectedArguments,
         L"received: " + records[0].commandLine);
@@ -245,15 +245,14 @@ void ExitsWhileTheRuntimeIsStillRunning() {
 }
 
 // A folder the launcher cannot start the runtime from: the launcher still ends with 0, nothing
-// hangs, and nothing is written. Returns what the processes of the launch did.
-std::wstring CheckEndsCleanly(const Distribution& distribution) {
+// hangs, and nothing is written. Prints what the processes of the launch did.
+void CheckEndsCleanly(const Distribution& distribution) {
   const auto before = winetest::TreeEntries(distribution.folder);
   Launches launches;
   CHECK(Launches::ExitCode(launches.Start(distribution.folder)) == 0);
   CHECK(launches.AllEnded(), L": the hidden interpreter must end by itself");
   CHECK(winetest::TreeEntries(distribution.folder) == before, L": nothing may be written");
   std::printf("processes: %ls\n", launches.Outcomes().c_str());
-  return launches.Outcomes();
 }
 
 // In each of these folders the hidden interpreter cannot run bin\java.exe: under Wine it ends by
