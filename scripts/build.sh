@@ -3,10 +3,7 @@
 # bin\java.exe, it runs the launcher once under Wine and prints what the runtime received.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/install-deps.sh"
-cd "$root"
-cmake --preset windows >/dev/null
-cmake --build --preset windows
+"$root/scripts/cross-build.sh"
 
 build="$root/build"
 echo "Built $build/Dunvelt.exe ($(stat -c %s "$build/Dunvelt.exe") bytes)"
