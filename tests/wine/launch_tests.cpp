@@ -131,21 +131,27 @@ class Launches {
     return accounting.ActiveProcesses > 0;
   }
 
-  // True once every process started by the launches has ended.
+  // True once every process started by the launches has ended. Every one of them descends from
+  // a launcher, and the job announces each when it is created, so once the announcements are
+  // read and every announced process has ended, no other can still come.
   bool AllEnded() {
     const ULONGLONG deadline = GetTickCount64() + Deadline;
-    DWORD message;
-    ULONG_PTR key;
-    LPOVERLAPPED data;
-    while (Running()) {
-      if (GetTickCount64() > deadline) return false;
-      // The job's messages wake this wait as processes come and go; the short bound only keeps
-      // a lost message from costing the whole deadline.
-      if (GetQueuedCompletionStatus(port_, &message, &key, &data, 500) &&
-          message == JOB_OBJECT_MSG_NEW_PROCESS)
-        Follow(reinterpret_cast<DWORD_PTR>(data));
+    for (DWORD wait = 0;; wait = 100) {
+      DWORD message;
+      ULONG_PTR key;
+      LPOVERLAPPED data;
+      while (GetQueuedCompletionStatus(port_, &message, &key, &data, wait)) {
+        if (message == JOB_OBJECT_MSG_NEW_PROCESS) Follow(reinterpret_cast<DWORD_PTR>(data));
+        wait = 0;
+      }
+      if (!Running() ||
+          (!followed_.empty() && std::all_of(followed_.begin(), followed_.end(), Ended)))
+        return true;
+      if (GetTickCount64() > deadline) {
+        std::printf("still running at the deadline: %ls\n", Outcomes().c_str());
+        return false;
+      }
     }
-    return true;
   }
 
   // "name exit-code" of every process the job saw start, in order: what the hidden interpreter
@@ -169,9 +175,11 @@ class Launches {
   }
 
   void Follow(DWORD id) {
-    if (HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id))
+    if (HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id))
       followed_.push_back(process);
   }
+
+  static bool Ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
 
   HANDLE job_, port_, started_, hold_;
   std::vector<HANDLE> launchers_, followed_;
