@@ -253,7 +253,7 @@ static void launch(Program* program, const wchar_t* folder, ULONG_PTR key, int s
   }
 }
 
-/* A small generator of its own, so that the order of a run depends only on the seed. */
+/* A small generator of its own, so that the order of a run depends only on SEED. */
 static unsigned next_random(unsigned* state) {
   *state = *state * 1103515245u + 12345u;
   return *state >> 16;
