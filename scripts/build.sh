@@ -8,6 +8,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
 echo "Built $build/Dunvelt.exe ($(stat -c %s "$build/Dunvelt.exe") bytes)"
 echo "SHA-256: $(sha256sum "$build/Dunvelt.exe" | cut -d' ' -f1)"
+route() { "$root/scripts/wine-route.sh" run "$build" "$@"; }
+if ! "$root/scripts/wine-route.sh" describe "$build"; then
+  echo "The build is complete; the demo cannot run under Wine here, for the reason above."
+  exit 0
+fi
 
 demo="$build/demo/Sample App"
 rm -rf "$demo"
@@ -15,13 +20,13 @@ mkdir -p "$demo/bin"
 cp "$build/Dunvelt.exe" "$demo/"
 cp "$build/tests/wine/java-standin.exe" "$demo/bin/java.exe"
 
-"$root/scripts/wine-prefix.sh" "$build/wineprefix"
+route "$root/scripts/wine-prefix.sh" "$build/wineprefix"
 export WINEPREFIX="$build/wineprefix" WINEARCH=win32 WINEDEBUG=-all
 unset DISPLAY
 status=0
-(cd "$demo" && wine Dunvelt.exe) || status=$?
+(cd "$demo" && route wine Dunvelt.exe) || status=$?
 # The launcher does not wait for the runtime; wait here until every Wine process has ended.
-wineserver -w
+route wineserver -w
 
 echo "Dunvelt.exe exited with code $status."
 for record in "$demo"/java-record-*.txt; do

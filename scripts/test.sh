@@ -1,7 +1,9 @@
 #!/bin/sh
-# Builds everything and runs the whole test suite: the host unit tests and the Wine tests.
+# Builds everything and runs the whole test suite: the host unit tests, the lint checks and the
+# Wine tests.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/cross-build.sh"
+"$root/scripts/wine-route.sh" describe "$root/build"
 cd "$root"
 ctest --preset windows

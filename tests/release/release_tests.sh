@@ -64,7 +64,7 @@ signing)
   mkdir -p "$scratch/signed/tests/wine"
   cp "$build/tests/wine/launch-tests.exe" "$build/tests/wine/java-standin.exe" \
     "$scratch/signed/tests/wine/"
-  check "the signed launcher passes the launch test" \
+  check "the signed launcher passes the launch test" "$source/scripts/wine-route.sh" run "$build" \
     wine "$scratch/signed/tests/wine/launch-tests.exe" arguments
 
   cp unsigned.exe from-environment.exe
