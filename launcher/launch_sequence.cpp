@@ -39,9 +39,14 @@ class ApartmentInitialization {
   Release release_ = nullptr;
 };
 
+// A process that waits on the launcher reads 259 (STILL_ACTIVE) as "still running", so that error
+// code, like none at all, is reported as a plain failure.
+constexpr std::uint32_t StillActive = 259;
+
 std::uint32_t LaunchExitCode(const ShellExecuteOutcome& outcome) {
   if (outcome.instance > 32) return 0;
-  return outcome.lastError != 0 ? outcome.lastError : GenericFailureExitCode;
+  if (outcome.lastError == 0 || outcome.lastError == StillActive) return GenericFailureExitCode;
+  return outcome.lastError;
 }
 
 std::uint32_t Launch(Platform& platform) {

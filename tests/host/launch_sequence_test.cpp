@@ -198,12 +198,27 @@ TEST_F(LaunchSequence, TreatsThirtyTwoAndBelowAsFailureAndAboveAsSuccess) {
   const struct {
     std::intptr_t instance;
     std::uint32_t lastError, exitCode;
-  } cases[] = {{32, 5, 5}, {0, 0, 1}, {31, 0, 1}, {33, 5, 0}, {42, 0, 0}};
+  } cases[] = {{32, 5, 5}, {0, 0, 1}, {31, 0, 1}, {33, 5, 0}, {42, 0, 0}, {33, 259, 0}};
   for (const auto& c : cases) {
     platform = RecordingPlatform();
     platform.shellOutcome = {c.instance, c.lastError};
     Run();
     EXPECT_EQ(platform.exitCode, c.exitCode) << "instance " << c.instance;
+  }
+}
+
+// A waiting parent reads 259 as STILL_ACTIVE, so the launcher never ends with it; its neighbours
+// are passed on as they are.
+TEST_F(LaunchSequence, NeverEndsWithTheStillActiveCode) {
+  const struct { std::uint32_t lastError, exitCode; } cases[] = {{259, 1}, {258, 258}, {260, 260}};
+  for (const auto& c : cases) {
+    platform = RecordingPlatform();
+    platform.shellOutcome = {0, c.lastError};
+    Run();
+    EXPECT_EQ(platform.exitCode, c.exitCode) << "error " << c.lastError;
+    EXPECT_THAT(platform.Calls(),
+                ElementsAre("OleInitialize", "CoInitialize", "ShellExecuteW", "PostQuitMessage",
+                            "OleUninitialize", "CoUninitialize", "ExitProcess"));
   }
 }
 
