@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -191,25 +192,50 @@ void CarriesSixIconImagesLargestFirst() {
   }
 }
 
+// The manifest's markup alone: comments dropped, and the white space between tags, which carries
+// nothing, removed.
+std::string Markup(std::string xml) {
+  for (std::size_t at; (at = xml.find("<!--")) != std::string::npos;) {
+    const std::size_t close = xml.find("-->", at);
+    xml.erase(at, close == std::string::npos ? std::string::npos : close + 3 - at);
+  }
+  std::string markup;
+  bool betweenTags = true;
+  for (char c : xml) {
+    if (c == '<') betweenTags = false;
+    if (!(betweenTags && std::isspace(static_cast<unsigned char>(c)))) markup += c;
+    if (c == '>') betweenTags = true;
+  }
+  return markup;
+}
+
 void DeclaresItsManifest() {
   Image image;
   const std::string manifest = image.Resource(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
-  const char* elements[] = {
+  // Every element and attribute, in order, and nothing else.
+  const char* const elements[] = {
       R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)",
       R"(<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0" )"
       R"(xmlns:asmv3="urn:schemas-microsoft-com:asm.v3">)",
       R"(<asmv3:application>)",
       R"(<asmv3:windowsSettings xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">)",
       R"(<dpiAware>True/PM</dpiAware>)",
+      R"(</asmv3:windowsSettings>)",
+      R"(</asmv3:application>)",
       R"(<dependency>)",
       R"(<dependentAssembly>)",
       R"(<assemblyIdentity type="win32" name="Microsoft.Windows.Common-Controls" )"
       R"(version="6.0.0.0" publicKeyToken="6595b64144ccf1df" language="*" )"
       R"(processorArchitecture="*"/>)",
+      R"(</dependentAssembly>)",
+      R"(</dependency>)",
       R"(<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">)",
       R"(<security>)",
       R"(<requestedPrivileges>)",
       R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)",
+      R"(</requestedPrivileges>)",
+      R"(</security>)",
+      R"(</trustInfo>)",
       R"(<compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1">)",
       R"(<application>)",
       R"(<supportedOS Id="{e2011457-1546-43c5-a5fe-008deee3d3f0}"/>)",  // Vista
@@ -217,19 +243,18 @@ void DeclaresItsManifest() {
       R"(<supportedOS Id="{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"/>)",  // 8
       R"(<supportedOS Id="{1f676c76-80e1-4239-95bb-83d0f6d0da78}"/>)",  // 8.1
       R"(<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>)",  // 10
+      R"(</application>)",
+      R"(</compatibility>)",
       R"(</assembly>)"};
   CHECK(manifest.rfind(elements[0], 0) == 0, L": UTF-8 without a byte-order mark, standalone");
-  std::size_t at = 0;
-  for (const char* element : elements) {
-    const std::size_t found = manifest.find(element, at);
-    CHECK(found != std::string::npos,
-          L": missing or out of order: " + std::wstring(element, element + std::strlen(element)));
-    if (found != std::string::npos) at = found + std::strlen(element);
-  }
-  std::size_t supported = 0;
-  for (std::size_t p = 0; (p = manifest.find("<supportedOS ", p)) != std::string::npos; ++p)
-    ++supported;
-  CHECK(supported == 5);
+  std::string expected;
+  for (const char* element : elements) expected += element;
+  const std::string markup = Markup(manifest);
+  const auto differ = std::mismatch(markup.begin(), markup.end(), expected.begin(), expected.end());
+  const std::string found(differ.first, markup.end());
+  CHECK(markup == expected,
+        L": differs from what is expected at: " +
+            std::wstring(found.begin(), found.begin() + std::min<std::size_t>(found.size(), 80)));
 
   const std::wstring path = winetest::LauncherPath();
   ACTCTXW context{};

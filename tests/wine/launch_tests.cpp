@@ -132,21 +132,16 @@ class Launches {
   }
 
   // True once every process started by the launches has ended. Every one of them descends from
-  // a launcher, and the job announces each when it is created, so once the announcements are
-  // read and every announced process has ended, no other can still come.
+  // a launcher, and the job announces each when it is created. The check comes before a last
+  // read of the announcements, and only holds if that read brings no new process: one announced
+  // just after an earlier read would otherwise go unseen.
   bool AllEnded() {
     const ULONGLONG deadline = GetTickCount64() + Deadline;
     for (DWORD wait = 0;; wait = 100) {
-      DWORD message;
-      ULONG_PTR key;
-      LPOVERLAPPED data;
-      while (GetQueuedCompletionStatus(port_, &message, &key, &data, wait)) {
-        if (message == JOB_OBJECT_MSG_NEW_PROCESS) Follow(reinterpret_cast<DWORD_PTR>(data));
-        wait = 0;
-      }
-      if (!Running() ||
-          (!followed_.empty() && std::all_of(followed_.begin(), followed_.end(), Ended)))
-        return true;
+      ReadAnnouncements(wait);
+      const bool ended = !Running() || (!followed_.empty() &&
+                                        std::all_of(followed_.begin(), followed_.end(), Ended));
+      if (ended && !ReadAnnouncements(0)) return true;
       if (GetTickCount64() > deadline) {
         std::printf("still running at the deadline: %ls\n", Outcomes().c_str());
         return false;
@@ -177,6 +172,23 @@ class Launches {
   void Follow(DWORD id) {
     if (HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id))
       followed_.push_back(process);
+  }
+
+  // Follows every process the job announces, waiting up to `wait` ms for the first
+  // announcement; true when a new process was announced.
+  bool ReadAnnouncements(DWORD wait) {
+    bool announced = false;
+    DWORD message;
+    ULONG_PTR key;
+    LPOVERLAPPED data;
+    while (GetQueuedCompletionStatus(port_, &message, &key, &data, wait)) {
+      if (message == JOB_OBJECT_MSG_NEW_PROCESS) {
+        Follow(reinterpret_cast<DWORD_PTR>(data));
+        announced = true;
+      }
+      wait = 0;
+    }
+    return announced;
   }
 
   static bool Ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
@@ -296,6 +308,7 @@ void StartsTheRuntimeFromAReadOnlyFolder() {
     SetFileAttributesW((distribution.folder + path).c_str(), FILE_ATTRIBUTE_READONLY);
   Launches launches;
   CHECK(Launches::ExitCode(launches.Start(distribution.folder)) == 0);
+  CHECK(launches.RuntimeStarted());
   CHECK(launches.AllEnded());
   CheckSingleRuntimeRun(distribution);
 }
