@@ -36,6 +36,12 @@ for tool in i686-w64-mingw32-gcc i686-w64-mingw32-g++ i686-w64-mingw32-windres \
   }
 done
 
+# Under emulation every figure would be the emulator's, not the launcher's.
+if "$root/scripts/wine-route.sh" emulated "$build"; then
+  echo "bench/run.sh: here Wine runs under qemu-i386, as the kernel refuses 32-bit code, so the figures would measure the emulator, not the launcher; run it where 32-bit code runs natively." >&2
+  exit 1
+fi
+
 # --- The programs ---------------------------------------------------------------------------
 mkdir -p "$out"
 # The win32 thread model, as the launcher's own build uses.
@@ -113,7 +119,7 @@ declare -A starts_runtime=(
   [launcher]=1 [same_calls]=1 [same_calls_again]=1 [floor]=0 [floor_again]=0 [floor_msvcrt]=0
   [floor_crt]=0 [floor_cxx]=0 [floor_rsrc]=0)
 
-# The processor time the host took from this machine (steal, in /proc/stat): on a virtual
+# The processor time the host took from the machine running the benchmark (steal, in /proc/stat): on a virtual
 # machine it is the noise that no interleaving can remove, only share out.
 cpu_times() {
   awk '$1 == "cpu" { total = 0; for (i = 2; i <= NF; ++i) total += $i; print total, $9 }' \

@@ -42,8 +42,8 @@
 #include <string.h>
 #include <wchar.h>
 
-/* Far beyond any launch on a loaded 2-core machine; only there so that a broken program
- * fails the benchmark instead of hanging it. */
+/* Far beyond any launch, even on a busy machine; only there so that a broken program fails the
+ * benchmark instead of hanging it. */
 #define DEADLINE_MS 60000
 
 /* Quiet means: at most this share of all processors' time busy over one window. Wine reads the

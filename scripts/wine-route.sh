@@ -49,7 +49,10 @@ qemu_major() { local version; version=$(qemu_version "$1"); echo "${version%%.*}
 
 # The suite of the Debian release the machine runs, and an archive entry for it from the
 # machine's own apt sources: "URI KEYRING" (KEYRING may be empty).
-codename() { . /etc/os-release && echo "${VERSION_CODENAME:?}"; }
+codename() {
+  # shellcheck source=/dev/null # the system's own release file, not part of the project
+  . /etc/os-release && echo "${VERSION_CODENAME:?}"
+}
 archive_entry() {
   local release=$1 file
   for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
@@ -119,7 +122,8 @@ fetch_qemu() {
   rm -rf "$apt" "$log"
 }
 
-# Probes once per build folder, and fetches the emulator where it is needed and not yet there.
+# Probes once per build folder; with "emulator", also fetches the emulator where it is needed and
+# not yet there.
 decide() {
   mkdir -p "$state"
   exec 9>"$state/lock" # concurrent test runs probe and fetch one at a time
@@ -135,7 +139,7 @@ decide() {
       echo "emulated: the kernel refuses 32-bit x86 programs (${error##*: }), so Wine runs under qemu-i386" >"$state/route"
     fi
   fi
-  if [[ $(cat "$state/route") == emulated* && ! -x $qemu ]]; then
+  if [[ ${1:-} == emulator && $(cat "$state/route") == emulated* && ! -x $qemu ]]; then
     local system
     system=$(command -v qemu-i386 || true)
     if [[ -n $system && $(qemu_major "$system") -ge 10 ]]; then
@@ -149,7 +153,7 @@ decide() {
 
 case $action in
 describe)
-  decide
+  decide emulator
   route=$(cat "$state/route")
   if [[ $route == emulated* ]]; then route="$route $(qemu_version "$qemu")"; fi
   echo "Wine route: $route."
@@ -162,11 +166,12 @@ run)
   [[ $# -ge 1 ]] || usage
   command -v wine >/dev/null ||
     fail "Wine is not installed: running Dunvelt.exe needs Debian's wine, wine64 and wine32:i386 (scripts/install-deps.sh installs them)."
-  decide
+  decide emulator
   [[ $(cat "$state/route") == emulated* ]] || exec "$@"
   # Inside the namespace: a binfmt_misc of its own, and i386 ELF programs handed to qemu-i386.
   # The flags: O and C give qemu the program open and with its own rights, F loads qemu now, so
   # that it is found whatever the program's mount view.
+  # shellcheck disable=SC2016 # the inner shell expands its own arguments
   exec unshare --user --map-root-user --mount --fork /bin/sh -c '
     qemu=$1
     shift

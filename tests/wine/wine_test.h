@@ -20,7 +20,8 @@ inline void Check(bool condition, const char* text, int line, const std::wstring
 }
 #define CHECK(condition, ...) ::winetest::Check((condition), #condition, __LINE__, ##__VA_ARGS__)
 
-// Generous bounds: the suite runs on a loaded 2-core machine, and none of them is a speed target.
+// Generous bounds, far beyond a launch even when Wine runs emulated and other tests run beside it;
+// none of them is a speed target, they only stop a hung test.
 inline constexpr DWORD Deadline = 60000;
 
 inline std::wstring ModuleFolder() {
