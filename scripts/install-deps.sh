@@ -3,7 +3,7 @@
 # Runs as root, or through sudo otherwise.
 set -eu
 packages="cmake make g++ googletest libgtest-dev libgmock-dev g++-mingw-w64-i686 wine wine64
-  wine32:i386 openssl osslsigncode"
+  wine32:i386 openssl osslsigncode openjdk-17-jdk-headless"
 missing=""
 for package in $packages; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
