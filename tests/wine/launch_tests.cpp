@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <map>
 
 #include "wine_test.h"
 
@@ -32,17 +34,22 @@ std::wstring Wide(const std::string& utf8) {
   return text;
 }
 
+// The recording stand-in for the runtime, and no runtime at all.
+const wchar_t* const StandIn = L"java-standin.exe";
+const wchar_t* const NoRuntime = nullptr;
+
 // A folder laid out as a packager ships it, beside the test programs: Dunvelt.exe, and
-// bin\java.exe when the runtime is wanted.
+// bin\java.exe, a copy of the given runtime (relative to the test programs), when one is wanted.
 struct Distribution {
-  explicit Distribution(const std::wstring& name, bool withRuntime = true)
+  explicit Distribution(const std::wstring& name, const wchar_t* runtime = StandIn)
       : folder(winetest::ModuleFolder() + L"\\work\\" + name) {
     winetest::RemoveTree(folder);
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    if (withRuntime) {
+    if (runtime != NoRuntime) {
       CreateDirectoryW((folder + L"\\bin").c_str(), nullptr);
-      CopyFileW((winetest::ModuleFolder() + L"\\java-standin.exe").c_str(),
-                (folder + L"\\bin\\java.exe").c_str(), FALSE);
+      CHECK(CopyFileW((winetest::ModuleFolder() + L"\\" + runtime).c_str(),
+                      (folder + L"\\bin\\java.exe").c_str(), FALSE),
+            runtime);
     }
   }
 
@@ -278,22 +285,22 @@ void CheckEndsCleanly(const Distribution& distribution) {
 // In each of these folders the hidden interpreter cannot run bin\java.exe: under Wine it ends by
 // itself with 9009, "not recognized as a command", and its console host with 1. The launcher has
 // ended with 0 before that.
-void EndsCleanlyWithoutARuntime() { CheckEndsCleanly(Distribution(L"no-runtime", false)); }
+void EndsCleanlyWithoutARuntime() { CheckEndsCleanly(Distribution(L"no-runtime", NoRuntime)); }
 
 void EndsCleanlyWithAnEmptyBin() {
-  Distribution distribution(L"empty-bin", false);
+  Distribution distribution(L"empty-bin", NoRuntime);
   CreateDirectoryW((distribution.folder + L"\\bin").c_str(), nullptr);
   CheckEndsCleanly(distribution);
 }
 
 void EndsCleanlyWhenTheRuntimeIsAFolder() {
-  Distribution distribution(L"runtime-folder", false);
+  Distribution distribution(L"runtime-folder", NoRuntime);
   SHCreateDirectoryExW(nullptr, (distribution.folder + L"\\bin\\java.exe").c_str(), nullptr);
   CheckEndsCleanly(distribution);
 }
 
 void EndsCleanlyWhenTheRuntimeIsNoProgram() {
-  Distribution distribution(L"runtime-garbage", false);
+  Distribution distribution(L"runtime-garbage", NoRuntime);
   CreateDirectoryW((distribution.folder + L"\\bin").c_str(), nullptr);
   std::ofstream((distribution.folder + L"\\bin\\java.exe").c_str(), std::ios::binary)
       << std::string(4096, '\x9c') << "MZ not really a program";
@@ -323,6 +330,85 @@ void ReportsTheFailureWhenTheInterpreterCannotStart() {
   CHECK(distribution.Records().empty(), L": no runtime may run");
 }
 
+// --- Against a real Java runtime --------------------------------------------------------------
+// Behind bin\java.exe, the host's JDK runs the test module orbisk (tests/jvm), whose main class
+// writes orbisk-report.txt: what the runtime made of the launcher's command. A runtime that
+// refuses an option writes no report, and the stand-in keeps what it said.
+
+using Report = std::map<std::string, std::string>;
+
+Report ReadReport(const std::wstring& path) {
+  Report report;
+  std::ifstream in(path.c_str(), std::ios::binary);
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t equals = line.find('=');
+    if (equals != std::string::npos) report[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  return report;
+}
+
+// The complete report, once the runtime has written it, or what there is at the deadline. The
+// main class renames a finished report into place, so a report with its end line is whole.
+Report WaitForReport(const std::wstring& folder) {
+  const HANDLE change =
+      FindFirstChangeNotificationW(folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+  const ULONGLONG deadline = GetTickCount64() + Deadline;
+  Report report;
+  while ((report = ReadReport(folder + L"\\orbisk-report.txt")).count("end") == 0 &&
+         GetTickCount64() < deadline) {
+    // Bounded, as a change may come between the read and the wait.
+    WaitForSingleObject(change, 250);
+    FindNextChangeNotification(change);
+  }
+  FindCloseChangeNotification(change);
+  return report;
+}
+
+void StartsTheApplicationOnARealRuntime() {
+  Distribution distribution(L"jvm\\Program Files\\D\u00fcnvelt \u03a9\u03bc\u03ad\u03b3\u03b1",
+                            L"..\\jvm\\java-runtime.sh");
+  Launches launches;
+  CHECK(Launches::ExitCode(launches.Start(distribution.folder)) == 0);
+  Report report = WaitForReport(distribution.folder);
+  if (report.count("end") == 0) {
+    std::ifstream said((distribution.folder + L"\\orbisk-runtime-errors.txt").c_str());
+    const std::string text{std::istreambuf_iterator<char>(said), {}};
+    CHECK(false,
+          L": the runtime wrote no report: it refused the command or never started. It said: " +
+              Wide(text));
+    return;
+  }
+  Report expected{
+      {"property.prism.order", "sw"},
+      {"property.com.sun.javafx.isEmbedded", "true"},
+      {"property.com.sun.javafx.touch", "true"},
+      {"property.com.sun.javafx.virtualKeyboard", "none"},
+      {"heap.max", "1073741824"},  // -Xmx1g
+      {"heap.init", "33554432"},   // -Xms32m
+      {"module", "orbisk"},
+      {"class", "com.varkelund.orbiskapp.Main"},
+      {"property.jdk.module.main", "orbisk"},
+      {"property.jdk.module.main.class", "com.varkelund.orbiskapp.Main"},
+      {"args.count", "0"},
+      // The stand-in's module path, the seven options, and -m as the runtime records it.
+      {"input.count", "9"},
+      {"input.8", "-Djdk.module.main=orbisk"}};
+  for (std::size_t i = 0; i < 7; ++i)
+    expected["input." + std::to_string(i + 1)] =
+        std::string(ExpectedArguments[i].begin(), ExpectedArguments[i].end());
+  for (const auto& [key, value] : expected)
+    CHECK(report[key] == value, Wide(key + ": " + report[key] + ", expected " + value));
+  CHECK(report["input.0"].rfind("--module-path=", 0) == 0, Wide("input.0: " + report["input.0"]));
+  // G1 is also the default on larger machines; that every collector is one of G1's shows that it
+  // is in use, and the input arguments that it was asked for.
+  const int collectors = std::atoi(report["gc.count"].c_str());
+  CHECK(collectors >= 2, Wide("gc.count: " + report["gc.count"]));
+  for (int i = 0; i < collectors; ++i) {
+    const std::string& name = report["gc." + std::to_string(i)];
+    CHECK(name.rfind("G1 ", 0) == 0, Wide("collector: " + name));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -337,5 +423,6 @@ int main(int argc, char** argv) {
                          {"runtime-folder", EndsCleanlyWhenTheRuntimeIsAFolder},
                          {"runtime-garbage", EndsCleanlyWhenTheRuntimeIsNoProgram},
                          {"read-only", StartsTheRuntimeFromAReadOnlyFolder},
+                         {"jvm", StartsTheApplicationOnARealRuntime},
                          {"no-interpreter", ReportsTheFailureWhenTheInterpreterCannotStart}});
 }
