@@ -40,7 +40,7 @@ class ApartmentInitialization {
 };
 
 std::uint32_t LaunchExitCode(const ShellExecuteOutcome& outcome) {
-  if (outcome.instance > 32) return 0;
+  if (outcome.instance > ShellExecuteHighestFailure) return 0;
   return outcome.lastError != 0 ? outcome.lastError : GenericFailureExitCode;
 }
 
