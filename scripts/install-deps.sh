@@ -3,7 +3,7 @@
 # Runs as root, or through sudo otherwise.
 set -eu
 packages="cmake make g++ googletest libgtest-dev libgmock-dev g++-mingw-w64-i686 wine wine64
-  wine32:i386 openssl osslsigncode"
+  wine32:i386 openssl osslsigncode clang-format clang-tidy shellcheck"
 # The missing packages, one argument each.
 set --
 for package in $packages; do
