@@ -44,7 +44,7 @@ class ApartmentInitialization {
 constexpr std::uint32_t StillActive = 259;
 
 std::uint32_t LaunchExitCode(const ShellExecuteOutcome& outcome) {
-  if (outcome.instance > 32) return 0;
+  if (outcome.instance > ShellExecuteHighestFailure) return 0;
   if (outcome.lastError == 0 || outcome.lastError == StillActive) return GenericFailureExitCode;
   return outcome.lastError;
 }

@@ -7,7 +7,7 @@
 
 namespace dunvelt {
 
-inline constexpr char16_t CommandInterpreter[] = u"cmd.exe";
+inline constexpr const char16_t* CommandInterpreter = u"cmd.exe";
 
 // Exit code when the run failed and the platform gave no error code to report instead.
 inline constexpr std::uint32_t GenericFailureExitCode = 1;

@@ -4,7 +4,8 @@
 #include "windows_platform.h"
 
 // The launcher takes nothing from its own start: not the command line, not the show state.
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, PWSTR /*commandLine*/,
+                    int /*showCommand*/) {
   dunvelt::WindowsPlatform platform;
   dunvelt::RunLauncher(platform);
   return 0;  // not reached: RunLauncher ends the process

@@ -12,8 +12,11 @@ using HResult = std::int32_t;
 // The value of SW_HIDE; windows_platform.cpp checks that the two agree.
 inline constexpr int ShowCommandHidden = 0;
 
-// ShellExecuteW reports failure as a value of 32 or less; the thread's last error is captured
-// straight after the call, before any other call can overwrite it.
+// ShellExecuteW reports failure as a value of 32 or less.
+inline constexpr std::intptr_t ShellExecuteHighestFailure = 32;
+
+// The thread's last error is captured straight after the call, before any other call can
+// overwrite it.
 struct ShellExecuteOutcome {
   std::intptr_t instance;
   std::uint32_t lastError;

@@ -3,18 +3,20 @@
 # Runs as root, or through sudo otherwise.
 set -eu
 packages="cmake make g++ googletest libgtest-dev libgmock-dev g++-mingw-w64-i686 wine wine64
-  wine32:i386 openssl osslsigncode openjdk-17-jdk-headless"
-missing=""
+  wine32:i386 openssl osslsigncode clang-format clang-tidy shellcheck
+  openjdk-17-jdk-headless"
+# The missing packages, one argument each.
+set --
 for package in $packages; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
-    missing="$missing $package"
+    set -- "$@" "$package"
 done
-[ -z "$missing" ] && exit 0
+[ $# -eq 0 ] && exit 0
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
-echo "Installing:$missing"
+echo "Installing: $*"
 $sudo dpkg --add-architecture i386
 $sudo apt-get update -qq
-$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing \
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" \
   >/dev/null

@@ -1,6 +1,6 @@
 #!/bin/sh
-# Builds everything and runs the whole test suite: the host unit tests, the lint checks and the
-# Wine tests.
+# Builds everything and runs the whole test suite: the host unit tests, the Wine tests and the
+# lint checks.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/cross-build.sh"

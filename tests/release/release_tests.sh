@@ -28,6 +28,9 @@ unsigned_copy() {
 
 digest() { sha256sum "$1" | cut -d' ' -f1; }
 
+# For the checks that expect a failure: fails COMMAND...
+fails() { ! "$@"; }
+
 case $case_name in
 reproducible)
   # Another folder, another time, the same sources: the same bytes.
@@ -73,13 +76,15 @@ signing)
   check "... and that signature verifies too" \
     osslsigncode verify -CAfile certificate.pem -in from-environment.exe
 
-  check "a wrong password fails the build" \
-    eval '! build_launcher "$scratch/wrong" -DDUNVELT_SIGNING_CERTIFICATE="$scratch/certificate.p12" -DDUNVELT_SIGNING_PASSWORD_FILE="$scratch/wrong-password"'
+  check "a wrong password fails the build" fails build_launcher "$scratch/wrong" \
+    -DDUNVELT_SIGNING_CERTIFICATE="$scratch/certificate.p12" \
+    -DDUNVELT_SIGNING_PASSWORD_FILE="$scratch/wrong-password"
   check "... with one clear message" grep -q "failed: wrong password" wrong.log
-  check "... and leaves no executable" eval '! ls "$scratch/wrong/"Dunvelt.exe* 2>/dev/null'
+  check "... and leaves no executable" \
+    test -z "$(find "$scratch/wrong" -maxdepth 1 -name 'Dunvelt.exe*')"
 
-  check "a missing certificate fails the build" \
-    eval '! build_launcher "$scratch/missing" -DDUNVELT_SIGNING_CERTIFICATE="$scratch/none.p12"'
+  check "a missing certificate fails the build" fails build_launcher "$scratch/missing" \
+    -DDUNVELT_SIGNING_CERTIFICATE="$scratch/none.p12"
   check "... with one clear message" grep -q "Signing certificate not found" missing.log
   ;;
 install)
