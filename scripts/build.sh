@@ -8,6 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
 echo "Built $build/Dunvelt.exe ($(stat -c %s "$build/Dunvelt.exe") bytes)"
 echo "SHA-256: $(sha256sum "$build/Dunvelt.exe" | cut -d' ' -f1)"
+echo "Verification kit for real Windows: $build/Dunvelt-verify.zip ($(stat -c %s "$build/Dunvelt-verify.zip") bytes)"
 route() { "$root/scripts/wine-route.sh" run "$build" "$@"; }
 if ! "$root/scripts/wine-route.sh" describe "$build"; then
   echo "The build is complete; the demo cannot run under Wine here, for the reason above."

@@ -4,7 +4,7 @@
 set -eu
 packages="cmake make g++ googletest libgtest-dev libgmock-dev g++-mingw-w64-i686 wine wine64
   wine32:i386 openssl osslsigncode clang-format clang-tidy shellcheck
-  openjdk-17-jdk-headless"
+  openjdk-17-jdk-headless zip unzip"
 # The missing packages, one argument each.
 set --
 for package in $packages; do

@@ -12,13 +12,14 @@ check() {  # check DESCRIPTION COMMAND...
   if "$@"; then echo "ok: $description"; else echo "FAILED: $description"; failures=$((failures + 1)); fi
 }
 
-# Builds only the launcher, in a build folder of its own: build_launcher FOLDER [CMAKE ARGS...]
+# Builds only the launcher, or the targets in $targets, in a build folder of its own:
+#   build_launcher FOLDER [CMAKE ARGS...]
 build_launcher() {
   folder=$1
   shift
   cmake -S "$source" -B "$folder" -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=MinSizeRel -DBUILD_TESTING=OFF "$@" >"$folder.log" 2>&1 &&
-    cmake --build "$folder" --target Dunvelt >>"$folder.log" 2>&1
+    cmake --build "$folder" --target "${targets:-Dunvelt}" >>"$folder.log" 2>&1
 }
 
 # The bytes of the launcher as linked: a packager's build may have signed it.
@@ -33,16 +34,22 @@ fails() { ! "$@"; }
 
 case $case_name in
 reproducible)
-  # Another folder, another time, the same sources: the same bytes.
+  # Another folder, another time, the same sources: the same bytes, for the launcher and for the
+  # verification kit that carries it.
   mkdir "$scratch/source"
   cp -R "$source/CMakeLists.txt" "$source/cmake" "$source/launcher" "$source/resources" \
-    "$source/scripts" "$scratch/source/"
+    "$source/scripts" "$source/tests" "$scratch/source/"
   source="$scratch/source"
-  build_launcher "$scratch/build" || { cat "$scratch/build.log"; exit 1; }
+  targets=verify-kit build_launcher "$scratch/build" -DBUILD_TESTING=ON ||
+    { cat "$scratch/build.log"; exit 1; }
   unsigned_copy "$build/Dunvelt.exe" "$scratch/first.exe"
   echo "first build:  $(digest "$scratch/first.exe")"
   echo "second build: $(digest "$scratch/build/Dunvelt.exe")"
   check "both builds are bit-identical" cmp -s "$scratch/first.exe" "$scratch/build/Dunvelt.exe"
+  echo "first kit:    $(digest "$build/Dunvelt-verify.zip")"
+  echo "second kit:   $(digest "$scratch/build/Dunvelt-verify.zip")"
+  check "both kits are bit-identical" \
+    cmp -s "$build/Dunvelt-verify.zip" "$scratch/build/Dunvelt-verify.zip"
   ;;
 signing)
   cd "$scratch"

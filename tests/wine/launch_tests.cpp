@@ -38,11 +38,13 @@ std::wstring Wide(const std::string& utf8) {
 const wchar_t* const StandIn = L"java-standin.exe";
 const wchar_t* const NoRuntime = nullptr;
 
-// A folder laid out as a packager ships it, beside the test programs: Dunvelt.exe, and
-// bin\java.exe, a copy of the given runtime (relative to the test programs), when one is wanted.
+// A folder laid out as a packager ships it: bin\java.exe, a copy of the given runtime (relative to
+// the test programs), when one is wanted. It is removed again when the case ends, so that a run
+// leaves nothing behind.
 struct Distribution {
   explicit Distribution(const std::wstring& name, const wchar_t* runtime = StandIn)
-      : folder(winetest::ModuleFolder() + L"\\work\\" + name) {
+      : folder(winetest::ScratchFolder() + L"\\" + name),
+        top(winetest::ScratchFolder() + L"\\" + name.substr(0, name.find(L'\\'))) {
     winetest::RemoveTree(folder);
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     if (runtime != NoRuntime) {
@@ -52,6 +54,9 @@ struct Distribution {
             runtime);
     }
   }
+  Distribution(const Distribution&) = delete;
+  Distribution& operator=(const Distribution&) = delete;
+  ~Distribution() { winetest::RemoveTree(top); }
 
   struct Record {
     std::wstring commandLine, directory;
@@ -71,6 +76,7 @@ struct Distribution {
   }
 
   std::wstring folder;
+  std::wstring top;  // the first folder of the name, which the case made
 };
 
 // Starts launchers inside one job object, so that the test can wait until every process of a
@@ -272,14 +278,14 @@ void ExitsWhileTheRuntimeIsStillRunning() {
 }
 
 // A folder the launcher cannot start the runtime from: the launcher still ends with 0, nothing
-// hangs, and nothing is written. Prints what the processes of the launch did.
+// hangs, and nothing is written.
 void CheckEndsCleanly(const Distribution& distribution) {
   const auto before = winetest::TreeEntries(distribution.folder);
   Launches launches;
   CHECK(Launches::ExitCode(launches.Start(distribution.folder)) == 0);
   CHECK(launches.AllEnded(), L": the hidden interpreter must end by itself");
-  CHECK(winetest::TreeEntries(distribution.folder) == before, L": nothing may be written");
-  std::printf("processes: %ls\n", launches.Outcomes().c_str());
+  CHECK(winetest::TreeEntries(distribution.folder) == before,
+        L": nothing may be written; processes: " + launches.Outcomes());
 }
 
 // In each of these folders the hidden interpreter cannot run bin\java.exe: under Wine it ends by

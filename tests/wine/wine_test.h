@@ -30,12 +30,33 @@ inline std::wstring ModuleFolder() {
   return folder.substr(0, folder.find_last_of(L'\\'));
 }
 
-// The launcher under test: the test programs are built two folders below it.
+// The value of an environment variable, or an empty text when it is not set.
+inline std::wstring Variable(const wchar_t* name) {
+  std::wstring value(GetEnvironmentVariableW(name, nullptr, 0), L'\0');
+  value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
+  return value;
+}
+
+inline bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The launcher under test: the one DUNVELT_LAUNCHER names, else the one beside the test programs
+// (the verification kit), else the build's own, two folders above them.
 inline std::wstring LauncherPath() {
+  std::wstring launcher = Variable(L"DUNVELT_LAUNCHER");
+  if (launcher.empty()) launcher = ModuleFolder() + L"\\Dunvelt.exe";
+  if (!Exists(launcher)) launcher = ModuleFolder() + L"\\..\\..\\Dunvelt.exe";
   wchar_t path[MAX_PATH * 4];
-  GetFullPathNameW((ModuleFolder() + L"\\..\\..\\Dunvelt.exe").c_str(), MAX_PATH * 4, path,
-                   nullptr);
+  GetFullPathNameW(launcher.c_str(), MAX_PATH * 4, path, nullptr);
   return path;
+}
+
+// Where the tests lay out their sample folders: DUNVELT_SCRATCH (the kit points it into %TEMP%),
+// else a folder beside the test programs.
+inline std::wstring ScratchFolder() {
+  const std::wstring scratch = Variable(L"DUNVELT_SCRATCH");
+  return scratch.empty() ? ModuleFolder() + L"\\work" : scratch;
 }
 
 // Calls visit(entry) for each file and folder directly inside the folder.
