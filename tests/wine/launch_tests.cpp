@@ -96,6 +96,11 @@ class Launches {
     SetInformationJobObject(job_, JobObjectAssociateCompletionPortInformation, &association,
                             sizeof association);
     SetEnvironmentVariableW(L"DUNVELT_STANDIN_STARTED", Name(L"started").c_str());
+    // Wine runs the desktop in a process of its own, started for the first program that needs
+    // it. Joined here, it is never started inside the job, where it would outlive the launch for
+    // as long as any other program, a parallel test's say, uses the desktop. On Windows the
+    // desktop is always there.
+    GetDesktopWindow();
   }
   ~Launches() {
     SetEvent(hold_);
