@@ -109,7 +109,8 @@ fetch_qemu() {
     -o Debug::NoLocking=1 -o APT::Sandbox::User="$(id -un)")
   if ! { apt-get "${options[@]}" update && (cd "$apt" && apt-get "${options[@]}" download qemu-user); } \
     >"$log" 2>&1; then
-    fail "Fetching qemu-user from $backports failed: $(grep -E '^(E|Err):' "$log" | head -n 1). $advice"
+    # apt's first warning says why (no network, say); its error only that the package is missing.
+    fail "Fetching qemu-user from $backports failed ($(grep -E '^[WE]: ' "$log" | head -n 1 | cut -c4- | tr -s ' ')). $advice"
   fi
   dpkg-deb --fsys-tarfile "$apt"/qemu-user_*.deb | tar -xO ./usr/bin/qemu-i386 >"$qemu.part" ||
     fail "The fetched qemu-user holds no usr/bin/qemu-i386. $advice"
