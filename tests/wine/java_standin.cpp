@@ -45,7 +45,7 @@ int wmain() {
   }
   const std::wstring hold = Variable(L"DUNVELT_STANDIN_HOLD");
   if (HANDLE release = hold.empty() ? nullptr : OpenEventW(SYNCHRONIZE, FALSE, hold.c_str())) {
-    WaitForSingleObject(release, 120000);  // bounded, so a failed test leaves nothing behind
+    WaitForSingleObject(release, 300000);  // bounded, so a failed test leaves nothing behind
     CloseHandle(release);
   }
   return recorded ? 0 : 3;

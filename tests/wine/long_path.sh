@@ -17,9 +17,9 @@ before=$(picture)
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 status=0
-(cd "$folder" && timeout 120 wine Dunvelt.exe) || status=$?
+(cd "$folder" && timeout 240 wine Dunvelt.exe) || status=$?
 [ "$status" -eq 0 ] || fail "exit code $status"
-timeout 120 wineserver -w || fail "the processes of the launch did not end"
+timeout 240 wineserver -w || fail "the processes of the launch did not end"
 [ "$(picture)" = "$before" ] || fail "something was written in the folder"
 echo "long-path (${#folder} characters): $failures failed"
 [ "$failures" -eq 0 ]
