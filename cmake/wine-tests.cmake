@@ -16,8 +16,8 @@ add_test(NAME wine.prefix
 # Making a prefix takes about 20 s emulated; the first run also fetches the emulator.
 set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 600)
 
-# Emulated Wine, two tests at a time, takes up to about a minute for the slowest of them; the
-# bound only stops a hung test.
+# Emulated, with a second whole suite running beside it, the slowest of these took about 50 s;
+# the bound only stops a hung test.
 function(dunvelt_add_wine_test name)
   add_test(NAME wine.${name} COMMAND ${ARGN})
   set_tests_properties(wine.${name} PROPERTIES
