@@ -10,7 +10,7 @@
 set -eu
 packages=${*:-"cmake make g++ googletest libgtest-dev libgmock-dev g++-mingw-w64-i686 wine wine64
   wine32:i386 openssl osslsigncode clang-format clang-tidy shellcheck
-  openjdk-17-jdk-headless zip unzip"}
+  openjdk-17-jdk-headless openjfx xvfb python3-xlib zip unzip"}
 # The missing packages, one argument each. A package that a cut-short run left unpacked but not
 # configured counts as missing.
 set --

@@ -115,14 +115,24 @@ class Launches {
 
   // Returns the launcher's process, started in the folder with the given arguments.
   HANDLE Start(const std::wstring& folder, const std::wstring& arguments = L"") {
-    const std::wstring launcher = winetest::LauncherPath();
-    std::wstring commandLine = L"\"" + launcher + L"\" " + arguments;
+    return StartCommand(folder, L"\"" + winetest::LauncherPath() + L"\" " + arguments);
+  }
+
+  // Returns the process of the command line, started in the folder; with a console of its own
+  // when asked, which is never shown, so that a window on the screen can only be the launch's.
+  HANDLE StartCommand(const std::wstring& folder, std::wstring commandLine,
+                      bool hiddenConsole = false) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    if (hiddenConsole) {
+      startup.dwFlags = STARTF_USESHOWWINDOW;
+      startup.wShowWindow = SW_HIDE;
+    }
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(launcher.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_SUSPENDED, nullptr, folder.c_str(), &startup, &process)) {
-      std::fprintf(stderr, "could not start %ls: error %lu\n", launcher.c_str(), GetLastError());
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_SUSPENDED | (hiddenConsole ? CREATE_NEW_CONSOLE : 0), nullptr,
+                        folder.c_str(), &startup, &process)) {
+      std::fprintf(stderr, "could not start %ls: error %lu\n", commandLine.c_str(), GetLastError());
       std::exit(1);  // nothing else in the test can hold
     }
     AssignProcessToJobObject(job_, process.hProcess);
@@ -341,10 +351,39 @@ void ReportsTheFailureWhenTheInterpreterCannotStart() {
   CHECK(distribution.Records().empty(), L": no runtime may run");
 }
 
+// --- What a user sees -------------------------------------------------------------------------
+// Run on a virtual display by tests/display/windows.py, which fails the case when any window was
+// mapped while it ran. Each start here ends only once every process of the launch has ended.
+
+void CheckStartsUnseen(const std::wstring& name, const std::wstring& commandLine,
+                       bool hiddenConsole) {
+  Distribution distribution(name);
+  Launches launches;
+  CHECK(Launches::ExitCode(
+            launches.StartCommand(distribution.folder, commandLine, hiddenConsole)) == 0);
+  CHECK(launches.RuntimeStarted());
+  CHECK(launches.AllEnded());
+  CheckSingleRuntimeRun(distribution);
+}
+
+// As Explorer opens a double-clicked file: a GUI process with no console asks the shell to open
+// it, in the shown state that a double-click asks for.
+void ShowsNothingWhenDoubleClicked() {
+  CheckStartsUnseen(
+      L"double-click",
+      L"rundll32.exe shell32.dll,ShellExec_RunDLL \"" + winetest::LauncherPath() + L"\"", false);
+}
+
+// Typed at the prompt of a console, whose own window is not the launcher's to show.
+void ShowsNothingFromAConsole() {
+  CheckStartsUnseen(L"console", L"cmd.exe /c \"\"" + winetest::LauncherPath() + L"\"\"", true);
+}
+
 // --- Against a real Java runtime --------------------------------------------------------------
-// Behind bin\java.exe, the host's JDK runs the test module orbisk (tests/jvm), whose main class
-// writes orbisk-report.txt: what the runtime made of the launcher's command. A runtime that
-// refuses an option writes no report, and the stand-in keeps what it said.
+// Behind bin\java.exe, the host's JDK runs the test module orbisk (tests/jvm): a JavaFX application
+// that writes orbisk-report.txt, what the runtime and JavaFX made of the launcher's command, once
+// its window is shown. A runtime that refuses an option writes no report, and the stand-in keeps
+// what it said. On the display, tests/display/windows.py checks the window and closes it.
 
 using Report = std::map<std::string, std::string>;
 
@@ -401,6 +440,7 @@ void StartsTheApplicationOnARealRuntime() {
       {"property.jdk.module.main", "orbisk"},
       {"property.jdk.module.main.class", "com.varkelund.orbiskapp.Main"},
       {"args.count", "0"},
+      {"javafx.touch", "true"},  // what JavaFX made of -Dcom.sun.javafx.touch=true
       // The stand-in's module path, the seven options, and -m as the runtime records it.
       {"input.count", "9"},
       {"input.8", "-Djdk.module.main=orbisk"}};
@@ -418,6 +458,7 @@ void StartsTheApplicationOnARealRuntime() {
     const std::string& name = report["gc." + std::to_string(i)];
     CHECK(name.rfind("G1 ", 0) == 0, Wide("collector: " + name));
   }
+  CHECK(launches.AllEnded(), L": the application must end once its window is closed");
 }
 
 }  // namespace
@@ -435,5 +476,7 @@ int main(int argc, char** argv) {
                          {"runtime-garbage", EndsCleanlyWhenTheRuntimeIsNoProgram},
                          {"read-only", StartsTheRuntimeFromAReadOnlyFolder},
                          {"jvm", StartsTheApplicationOnARealRuntime},
+                         {"double-click", ShowsNothingWhenDoubleClicked},
+                         {"console", ShowsNothingFromAConsole},
                          {"no-interpreter", ReportsTheFailureWhenTheInterpreterCannotStart}});
 }

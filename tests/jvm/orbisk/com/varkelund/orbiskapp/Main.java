@@ -9,16 +9,31 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.StandardCopyOption;
 import java.util.List;
+import javafx.animation.PauseTransition;
+import javafx.application.Application;
+import javafx.application.ConditionalFeature;
+import javafx.application.Platform;
+import javafx.scene.Scene;
+import javafx.scene.layout.StackPane;
+import javafx.scene.paint.Color;
+import javafx.scene.shape.Rectangle;
+import javafx.stage.Stage;
+import javafx.util.Duration;
 
 /**
- * Writes what the runtime was started with to orbisk-report.txt in the working directory, then
- * exits 0. The report is UTF-8, one key=value per line; a list is written as NAME.count=N and
- * NAME.0= to NAME.(N-1)=; a property that is not set reads <unset>. In values a backslash, a line
- * feed and a carriage return are written as \\, \n and \r, so each entry stays on its line. The
- * last line is end=1. The report is written under a temporary name and renamed into place, so a
- * reader that finds orbisk-report.txt finds all of it.
+ * A JavaFX application of one window, "Orbisk", 400 by 300: an amber rectangle of 200 by 100 in
+ * the middle of a green field (#F2B33D on #1E6B52), which a test can recognise on the screen.
+ * Once the window is shown, it writes what the runtime was started with, and what JavaFX makes of
+ * it, to orbisk-report.txt in the working directory. It ends when its window is closed, and by
+ * itself a minute after it started, so that it never lingers.
+ *
+ * <p>The report is UTF-8, one key=value per line; a list is written as NAME.count=N and NAME.0=
+ * to NAME.(N-1)=; a property that is not set reads <unset>. In values a backslash, a line feed
+ * and a carriage return are written as \\, \n and \r, so each entry stays on its line. The last
+ * line is end=1. The report is written under a temporary name and renamed into place, so a reader
+ * that finds orbisk-report.txt finds all of it.
  */
-public final class Main {
+public final class Main extends Application {
   private static final String REPORT = "orbisk-report.txt";
   private static final String[] PROPERTIES = {
     "prism.order",
@@ -31,13 +46,31 @@ public final class Main {
 
   private final StringBuilder report = new StringBuilder();
 
-  public static void main(String[] args) throws IOException {
-    Main main = new Main();
-    main.describe(args);
-    main.write(Path.of(REPORT).toAbsolutePath());
+  public static void main(String[] args) {
+    launch(args);
   }
 
-  private void describe(String[] args) {
+  @Override
+  public void start(Stage stage) {
+    StackPane field = new StackPane(new Rectangle(200, 100, Color.web("#f2b33d")));
+    stage.setScene(new Scene(field, 400, 300, Color.web("#1e6b52")));
+    stage.setTitle("Orbisk");
+    stage.setOnShown(event -> {
+      describe(getParameters().getRaw());
+      try {
+        write(Path.of(REPORT).toAbsolutePath());
+      } catch (IOException problem) {
+        problem.printStackTrace();
+        Platform.exit();
+      }
+    });
+    PauseTransition bound = new PauseTransition(Duration.minutes(1));
+    bound.setOnFinished(event -> stage.close());
+    bound.play();
+    stage.show();
+  }
+
+  private void describe(List<String> args) {
     for (String name : PROPERTIES) {
       String value = System.getProperty(name);
       put("property." + name, value == null ? "<unset>" : value);
@@ -51,7 +84,9 @@ public final class Main {
     put("heap.init", heap.getInit());
     put("module", Main.class.getModule().getName());
     put("class", Main.class.getName());
-    put("args.count", args.length);
+    put("directory", System.getProperty("user.dir"));
+    put("args.count", args.size());
+    put("javafx.touch", Platform.isSupported(ConditionalFeature.INPUT_TOUCH));
     List<String> input = ManagementFactory.getRuntimeMXBean().getInputArguments();
     put("input.count", input.size());
     for (int i = 0; i < input.size(); ++i) put("input." + i, input.get(i));
