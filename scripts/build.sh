@@ -1,6 +1,8 @@
 #!/bin/sh
-# Builds build/Dunvelt.exe, then shows its job: in a sample distribution folder, beside a stand-in
-# bin\java.exe, it runs the launcher once under Wine and prints what the runtime received.
+# Builds build/Dunvelt.exe, then shows its job: in a sample distribution folder, with bin\java.exe
+# running the host's JDK on a sample JavaFX application, it runs the launcher once under Wine on a
+# virtual display of its own. It saves a screenshot of the display once the application's window
+# has appeared, and prints which windows were shown and what the runtime received.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/cross-build.sh"
@@ -15,23 +17,45 @@ if ! "$root/scripts/wine-route.sh" describe "$build"; then
   exit 0
 fi
 
-demo="$build/demo/Sample App"
+demo="$build/demo"
+app="$demo/Sample App"
 rm -rf "$demo"
-mkdir -p "$demo/bin"
-cp "$build/Dunvelt.exe" "$demo/"
-cp "$build/tests/wine/java-standin.exe" "$demo/bin/java.exe"
+mkdir -p "$app/bin"
+cp "$build/Dunvelt.exe" "$app/"
+cp "$build/tests/jvm/java-runtime.sh" "$app/bin/java.exe"
 
-route "$root/scripts/wine-prefix.sh" "$build/wineprefix"
-export WINEPREFIX="$build/wineprefix" WINEARCH=win32 WINEDEBUG=-all
-unset DISPLAY
+# The desktop of a Wine prefix draws on the display it started with: this prefix's draws on the
+# demo's own display.
+route "$root/scripts/wine-prefix.sh" "$build/wineprefix" "$build/wineprefix-display"
+export WINEPREFIX="$build/wineprefix-display" WINEARCH=win32 WINEDEBUG=-all
+windows() { /usr/bin/python3 "$root/tests/display/windows.py" "$@"; }
+windows xvfb-start "$demo/display" >/dev/null
+trap 'windows xvfb-stop "$demo/display"' EXIT
+# The recorder ends when the application's window has closed; the launcher's own exit code is kept
+# apart from its verdict.
 status=0
-(cd "$demo" && route wine Dunvelt.exe) || status=$?
+# shellcheck disable=SC2016 # the inner shell expands its own arguments
+(cd "$app" && windows record --display-from "$demo/display" \
+  --application com.varkelund.orbiskapp.Main --shows 0.5,0.5=f2b33d --shows 0.1,0.1=1e6b52 \
+  --screenshot "$demo/screenshot.png" "$demo/windows.log" \
+  -- sh -c '"$@"; echo $? >"$0"' "$demo/launcher-exit-code" "$root/scripts/wine-route.sh" run "$build" \
+  wine Dunvelt.exe) >/dev/null || status=$?
 # The launcher does not wait for the runtime; wait here until every Wine process has ended.
 route wineserver -w
 
-echo "Dunvelt.exe exited with code $status."
-for record in "$demo"/java-record-*.txt; do
-  [ -f "$record" ] || { echo "The runtime did not start."; exit 1; }
-  echo "The stand-in runtime received:"
-  sed -n '1s/^/  command line:      /p; 2s/^/  working directory: /p' "$record"
-done
+echo "Dunvelt.exe exited with code $(cat "$demo/launcher-exit-code" 2>/dev/null || echo "unknown")."
+sed -n '/^Windows shown:/,$p' "$demo/windows.log"
+[ -f "$demo/screenshot.png" ] && echo "Screenshot of the display: $demo/screenshot.png"
+report="$app/orbisk-report.txt"
+if [ ! -f "$report" ]; then
+  echo "The application did not start. The runtime said:"
+  cat "$app/orbisk-runtime-errors.txt" 2>/dev/null
+  exit 1
+fi
+value() { sed -n "s/^$1=//p" "$report"; }
+echo "The Java runtime received:"
+echo "  options:           $(sed -n 's/^input\.[1-7]=//p' "$report" | paste -sd ' ')"
+echo "  module:            $(value property.jdk.module.main)/$(value property.jdk.module.main.class)"
+echo "  working directory: $(value directory)"
+echo "  JavaFX touch:      $(value javafx.touch)"
+exit "$status"
