@@ -27,7 +27,7 @@ trap 'rm -f "$log"' EXIT
 echo "Installing: $*"
 case " $* " in *:i386\ *) $sudo dpkg --add-architecture i386 ;; esac
 # Finishes what an interrupted run left half done, so that a second run mends the first.
-$sudo env DEBIAN_FRONTEND=noninteractive dpkg --configure -a
+$sudo env DEBIAN_FRONTEND=noninteractive dpkg --configure -a >/dev/null
 
 # One line per index the update could not fetch, apt's reason in brackets.
 failed_indexes=""
@@ -58,7 +58,8 @@ if [ -n "$failed_indexes" ]; then
     "later, when a second run finishes what this one left, or point the apt sources at another" \
     "Debian mirror." >&2
 else
-  echo "The install failed; apt-get said:" >&2
+  echo "The install failed." >&2
 fi
+echo "apt-get said:" >&2
 grep -E '^(E:| [^ ].*: Depends:)' "$log" | head -n 8 >&2
 exit 1
