@@ -47,47 +47,14 @@ write_probe() {
 qemu_version() { "$1" --version 2>/dev/null | sed -n '1s/^qemu-i386 version \([0-9.]*\).*/\1/p'; }
 qemu_major() { local version; version=$(qemu_version "$1"); echo "${version%%.*}"; }
 
-# The suite of the Debian release the machine runs, and an archive entry for it from the
-# machine's own apt sources: "URI KEYRING" (KEYRING may be empty).
-codename() {
-  # shellcheck source=/dev/null # the system's own release file, not part of the project
-  . /etc/os-release && echo "${VERSION_CODENAME:?}"
-}
+# shellcheck source-path=SCRIPTDIR source=apt-sources.sh
+. "$(dirname "${BASH_SOURCE[0]}")/apt-sources.sh"
+
+# An archive entry for RELEASE, its updates or its backports from the machine's own apt sources:
+# "URI KEYRING" (KEYRING may be empty).
 archive_entry() {
-  local release=$1 file
-  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [[ -f $file ]] || continue
-    awk -v release="$release" '$1 == "deb" {
-      i = 2; keyring = ""
-      if ($2 ~ /^\[/) {
-        for (; i <= NF; ++i) {
-          if ($i ~ /signed-by=/) { keyring = $i; sub(/.*signed-by=/, "", keyring); sub(/\]$/, "", keyring) }
-          if ($i ~ /\]$/) { ++i; break }
-        }
-      }
-      suite = $(i + 1)
-      if (suite == release || suite == release "-updates" || suite == release "-backports")
-        print $i, keyring
-    }' "$file"
-  done
-  for file in /etc/apt/sources.list.d/*.sources; do
-    [[ -f $file ]] || continue
-    awk -v release="$release" 'BEGIN { RS = ""; FS = "\n" } {
-      delete field
-      for (i = 1; i <= NF; ++i) {
-        colon = index($i, ":")
-        if (colon == 0 || $i ~ /^[ \t#]/) continue
-        value = substr($i, colon + 1); gsub(/^[ \t]+|[ \t]+$/, "", value)
-        field[tolower(substr($i, 1, colon - 1))] = value
-      }
-      if (field["types"] !~ /(^| )deb( |$)/ || field["enabled"] == "no") next
-      keyring = (field["signed-by"] ~ /^\//) ? field["signed-by"] : ""
-      split(field["suites"], suites, " "); split(field["uris"], uris, " ")
-      for (s in suites)
-        if (suites[s] == release || suites[s] == release "-updates" || suites[s] == release "-backports")
-          for (u in uris) print uris[u], keyring
-    }' "$file"
-  done
+  apt_archives "$1" | awk -v release="$1" '
+    $1 == release || $1 == release "-updates" || $1 == release "-backports" { print $2, $3 }'
 }
 
 # Downloads Debian's qemu-user from the backports into the build folder and keeps only its
