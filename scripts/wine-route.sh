@@ -14,7 +14,8 @@
 # cannot run Wine; the one of the backports (10 or later) can, so that one is fetched, once per
 # build folder, without touching the system's apt configuration.
 #
-# A probe decides the route once per build folder; delete BUILD/wine-route to probe again.
+# A probe decides the route once per build folder; delete BUILD/wine-route to probe again. Either
+# way, COMMAND runs under a UTF-8 locale: the caller's, or C.UTF-8 where the caller's is not.
 set -euo pipefail
 
 usage() {
@@ -134,6 +135,10 @@ run)
   [[ $# -ge 1 ]] || usage
   command -v wine >/dev/null ||
     fail "Wine is not installed: running Dunvelt.exe needs Debian's wine, wine64 and wine32:i386 (scripts/install-deps.sh installs them)."
+  # Wine turns Windows file names into Unix ones in the locale's character set, and cannot open
+  # what that set cannot spell: under the C locale, nothing with a non-ASCII name. Debian always
+  # has C.UTF-8, which spells every name.
+  [[ $(locale charmap 2>/dev/null) == UTF-8 ]] || export LC_ALL=C.UTF-8
   decide emulator
   [[ $(cat "$state/route") == emulated* ]] || exec "$@"
   # Inside the namespace: a binfmt_misc of its own, and i386 ELF programs handed to qemu-i386.
