@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs the README's two set-up commands, scripts/build.sh and then scripts/test.sh, on a pristine
 # Debian 12 root made for the purpose, so that they meet what a freshly installed machine offers:
-# no build tools, no i386 architecture and no package lists. Run it before a release, and after
-# any change to what gets installed. It downloads about 700 MB and takes 10 to 15 minutes, which
-# is why no test runs it.
+# no build tools, no i386 architecture, no package lists and no locale. Run it before a release,
+# and after any change to what gets installed. It downloads about 800 MB and takes several
+# minutes, which is why no test runs it.
 #
 #   check-fresh-debian.sh [--keep]    as root; --keep leaves the root in place afterwards
 #
@@ -112,10 +112,12 @@ git clone --quiet --no-hardlinks "$source" "$root$checkout"
 git -C "$root$checkout" checkout --quiet --detach "$commit"
 echo "Checking $(git -C "$source" log -1 --format='%h %s' "$commit")"
 
-# As root, with /proc, /dev, a fresh /tmp and the host's DNS servers. Its own process namespace,
-# so that nothing a command leaves running (a wineserver, say) outlives it. Root's capabilities
-# are kept, and asked for rather than left to bwrap's default: apt drops to its _apt user, dpkg
-# hands files to other owners, and the emulated Wine route maps users in a namespace of its own.
+# As root, with /proc, /dev, a fresh /tmp and the host's DNS servers, and none of the caller's
+# environment, whose locale, say, would hide that a fresh machine may have none. Its own process
+# namespace, so that nothing a command leaves running (a wineserver, say) outlives it. Root's
+# capabilities are kept, and asked for rather than left to bwrap's default: apt drops to its _apt
+# user, dpkg hands files to other owners, and the emulated Wine route maps users in a namespace of
+# its own; without them all three fail with "Operation not permitted".
 in_root() {
   bwrap --bind "$root" / --proc /proc --dev /dev --perms 1777 --tmpfs /tmp \
     --ro-bind /etc/resolv.conf /etc/resolv.conf --unshare-pid --die-with-parent --cap-add ALL \
