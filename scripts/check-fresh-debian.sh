@@ -57,6 +57,7 @@ updates=$(apt_line "$release-updates" "$host_release-updates")
 [[ -z $updates ]] || bootstrap_sources+=("$updates")
 security=$(apt_line "$release-security" "$host_release-security")
 
+started=$SECONDS
 mkdir -p "$state"
 exec 9>"$state/lock"
 flock -n 9 || fail "Another check is running in $state."
@@ -65,7 +66,6 @@ flock -n 9 || fail "Another check is running in $state."
 rm -rf --one-file-system "$root" "$state"/*.log ||
   fail "The previous run's root $root cannot be removed; something is still mounted in it."
 
-started=$SECONDS
 duration() { echo "$(($1 / 60)) min $(($1 % 60)) s"; }
 size() { du -sxh "$1" | cut -f1; }
 finish() {
