@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the README's two set-up commands, scripts/build.sh and then scripts/test.sh, on a pristine
-# Debian 12 root made for the purpose, so that they meet what a freshly installed machine offers:
-# no build tools, no i386 architecture, no package lists and no locale. Run it before a release,
-# and after any change to what gets installed. It downloads about 800 MB and takes several
+# Debian 12 root made for the purpose, so that they meet a machine with none of what they install:
+# no build tools, no i386 architecture, not even a locale. Run it before a release, and after any
+# change to what gets installed. It downloads about 800 MB and takes several
 # minutes, which is why no test runs it.
 #
 #   check-fresh-debian.sh [--keep]    as root; --keep leaves the root in place afterwards
@@ -42,8 +42,8 @@ command -v bwrap >/dev/null || missing+=(bubblewrap)
 . "$source/scripts/apt-sources.sh"
 host_release=$(codename)
 archives=$(apt_archives "$host_release")
-# The apt line for SUITE, from the machine's entry of its own release's SUITE_OF_HOST; nothing
-# when the machine has no such entry.
+# The apt line for SUITE, with the address and keyring of the machine's entry for SUITE_OF_HOST;
+# nothing when the machine has no such entry.
 apt_line() {
   local suite=$1 suite_of_host=$2 uri keyring
   read -r uri keyring < <(awk -v suite="$suite_of_host" '$1 == suite { print $2, $3; exit }' \
@@ -91,9 +91,10 @@ if ! mmdebstrap --variant=minbase --include=git,ca-certificates "$release" "$roo
   fail "mmdebstrap failed; its whole output is in $state/mmdebstrap.log."
 fi
 # A machine installed from the release has its packages from the release and its updates, and the
-# security suite only in its sources until it is upgraded. The root is made the same way. It
-# matters while a mirror is part-way through a sync: the i386 packages that the install adds must
-# pair with the amd64 ones already there, and apt can pair them with the release's.
+# security suite only in its sources until it is upgraded. The root is made the same way. That
+# matters while a mirror is part-way through a sync: the i386 libraries that the install adds must
+# have the versions of the amd64 ones installed, and when apt has to leave the security suite out,
+# only the release's have them.
 if [[ -n $security ]]; then
   echo "$security" >>"$root/etc/apt/sources.list"
   echo "Added to the root's apt sources: $security"
