@@ -14,7 +14,8 @@
 # cannot run Wine; the one of the backports (10 or later) can, so that one is fetched, once per
 # build folder, without touching the system's apt configuration.
 #
-# A probe decides the route once per build folder; delete BUILD/wine-route to probe again.
+# A probe decides the route once per build folder; delete BUILD/wine-route to probe again. Either
+# way, COMMAND runs under a UTF-8 locale: the caller's, or C.UTF-8 where the caller's is not.
 set -euo pipefail
 
 usage() {
@@ -47,47 +48,14 @@ write_probe() {
 qemu_version() { "$1" --version 2>/dev/null | sed -n '1s/^qemu-i386 version \([0-9.]*\).*/\1/p'; }
 qemu_major() { local version; version=$(qemu_version "$1"); echo "${version%%.*}"; }
 
-# The suite of the Debian release the machine runs, and an archive entry for it from the
-# machine's own apt sources: "URI KEYRING" (KEYRING may be empty).
-codename() {
-  # shellcheck source=/dev/null # the system's own release file, not part of the project
-  . /etc/os-release && echo "${VERSION_CODENAME:?}"
-}
+# shellcheck source-path=SCRIPTDIR source=apt-sources.sh
+. "$(dirname "${BASH_SOURCE[0]}")/apt-sources.sh"
+
+# An archive entry for RELEASE, its updates or its backports from the machine's own apt sources:
+# "URI KEYRING" (KEYRING may be empty).
 archive_entry() {
-  local release=$1 file
-  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [[ -f $file ]] || continue
-    awk -v release="$release" '$1 == "deb" {
-      i = 2; keyring = ""
-      if ($2 ~ /^\[/) {
-        for (; i <= NF; ++i) {
-          if ($i ~ /signed-by=/) { keyring = $i; sub(/.*signed-by=/, "", keyring); sub(/\]$/, "", keyring) }
-          if ($i ~ /\]$/) { ++i; break }
-        }
-      }
-      suite = $(i + 1)
-      if (suite == release || suite == release "-updates" || suite == release "-backports")
-        print $i, keyring
-    }' "$file"
-  done
-  for file in /etc/apt/sources.list.d/*.sources; do
-    [[ -f $file ]] || continue
-    awk -v release="$release" 'BEGIN { RS = ""; FS = "\n" } {
-      delete field
-      for (i = 1; i <= NF; ++i) {
-        colon = index($i, ":")
-        if (colon == 0 || $i ~ /^[ \t#]/) continue
-        value = substr($i, colon + 1); gsub(/^[ \t]+|[ \t]+$/, "", value)
-        field[tolower(substr($i, 1, colon - 1))] = value
-      }
-      if (field["types"] !~ /(^| )deb( |$)/ || field["enabled"] == "no") next
-      keyring = (field["signed-by"] ~ /^\//) ? field["signed-by"] : ""
-      split(field["suites"], suites, " "); split(field["uris"], uris, " ")
-      for (s in suites)
-        if (suites[s] == release || suites[s] == release "-updates" || suites[s] == release "-backports")
-          for (u in uris) print uris[u], keyring
-    }' "$file"
-  done
+  apt_archives "$1" | awk -v release="$1" '
+    $1 == release || $1 == release "-updates" || $1 == release "-backports" { print $2, $3 }'
 }
 
 # Downloads Debian's qemu-user from the backports into the build folder and keeps only its
@@ -167,6 +135,10 @@ run)
   [[ $# -ge 1 ]] || usage
   command -v wine >/dev/null ||
     fail "Wine is not installed: running Dunvelt.exe needs Debian's wine, wine64 and wine32:i386 (scripts/install-deps.sh installs them)."
+  # Wine turns Windows file names into Unix ones in the locale's character set, and cannot open
+  # what that set cannot spell: under the C locale, nothing with a non-ASCII name. Debian always
+  # has C.UTF-8, which spells every name.
+  [[ $(locale charmap 2>/dev/null) == UTF-8 ]] || export LC_ALL=C.UTF-8
   decide emulator
   [[ $(cat "$state/route") == emulated* ]] || exec "$@"
   # Inside the namespace: a binfmt_misc of its own, and i386 ELF programs handed to qemu-i386.
