@@ -25,6 +25,7 @@ sudo=""
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 echo "Installing: $*"
+started=$(date +%s)
 case " $* " in *:i386\ *) $sudo dpkg --add-architecture i386 ;; esac
 # Finishes what an interrupted run left half done, so that a second run mends the first.
 $sudo env DEBIAN_FRONTEND=noninteractive dpkg --configure -a >/dev/null
@@ -44,12 +45,16 @@ install() {
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --fix-broken \
     --no-install-recommends "$@" >"$log" 2>&1
 }
-install "$@" && exit 0
+installed() {
+  echo "Installed in $(($(date +%s) - started)) s: $(grep 'newly installed' "$log")"
+  exit 0
+}
+install "$@" && installed
 # shellcheck source=/dev/null # the system's own release file, not part of the project
 release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 if [ -n "$release" ]; then
   echo "apt-get cannot resolve the install from these lists; trying once more pinned to $release, the release named in /etc/os-release."
-  install -t "$release" "$@" && exit 0
+  install -t "$release" "$@" && installed
 fi
 
 if [ -n "$failed_indexes" ]; then
