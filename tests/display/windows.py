@@ -91,20 +91,19 @@ def png(width, height, rgb):
 
 class Recorder:
     def __init__(self, name, options):
-        from Xlib import X, Xatom, display, error, protocol
+        from Xlib import X, display, error, protocol
         self.X, self.error, self.protocol = X, error, protocol
         self.display = display.Display(name)
         self.root = self.display.screen().root
         self.options = options
         self.start = time.monotonic()
         self.lines = []
-        self.created = {}        # window id: (its line in the log, the time it was created)
+        self.created = 0         # windows created, shown or not
         self.shown = []          # every window mapped but the application's
         self.application = None  # its window, once mapped
         self.application_title = None
         self.matched = False     # it showed what it should, and was asked to close
         self.closed = False      # it has been unmapped or destroyed since
-        self.naming = {Xatom.WM_CLASS, Xatom.WM_NAME, self.atom("_NET_WM_NAME")}
         self.root.change_attributes(event_mask=X.SubstructureNotifyMask)
         self.display.sync()
 
@@ -129,29 +128,13 @@ class Recorder:
     def log(self, text):
         self.lines.append("%7.2f s  %s" % (time.monotonic() - self.start, text))
 
-    def name_created(self, window):
-        """Rewrites a created window's line once it has a class or a title."""
-        line, at = self.created[window.id]
-        wm_class, title, text = self.describe(window)
-        if wm_class or title:
-            self.lines[line] = "%7.2f s  created  0x%x %s" % (at - self.start, window.id, text)
-
     def handle(self, event):
         X = self.X
         if getattr(event, "send_event", False):
             return  # a client's own notice, such as a toolkit withdrawing its window
         if event.type == X.CreateNotify:
-            self.created[event.window.id] = (len(self.lines), time.monotonic())
+            self.created += 1
             self.log("created  0x%x %dx%d" % (event.window.id, event.width, event.height))
-            try:
-                # Programs name their windows after creating them: follow that.
-                event.window.change_attributes(event_mask=X.PropertyChangeMask)
-                self.name_created(event.window)
-            except self.error.XError:
-                pass
-        elif event.type == X.PropertyNotify:
-            if event.window.id in self.created and event.atom in self.naming:
-                self.name_created(event.window)
         elif event.type == X.MapNotify:
             wm_class, title, text = self.describe(event.window)
             self.log("mapped   0x%x %s" % (event.window.id, text))
