@@ -26,12 +26,12 @@ if [[ ${1:-} != --inside ]]; then
     echo "bench/count.sh: Wine runs natively here, without qemu-i386, which does the counting." >&2
     exit 1
   fi
-  for program in "${programs[@]}"; do
-    [[ -f $dist/$program ]] || {
-      echo "Missing $dist/$program: run bench/run.sh, which builds it." >&2
-      exit 1
-    }
-  done
+  # What else the folder holds counts too: Wine reads the folder when it looks for a DLL there.
+  if [[ $(find "$dist" -mindepth 1 -maxdepth 1 -printf '%f\n' | sort) != \
+    "$(printf '%s\n' "${programs[@]}" bin | sort)" ]]; then
+    echo "$dist should hold the programs and bin\\ alone: run bench/run.sh, which makes it." >&2
+    exit 1
+  fi
   # A fixed environment, since Wine and the C runtime copy it at start-up: the counts must not
   # depend on the caller's.
   exec env -i HOME="$HOME" PATH=/usr/bin:/bin LANG=C.UTF-8 PROCESS_COUNTS="$process_counts" \
@@ -73,6 +73,7 @@ grep -q dunvelt-ready "$logs/holder.txt" || {
 
 # Without bin\ the interpreter finds no runtime and ends: the runtime would be a process of its
 # own, counted in neither figure.
+rm -rf "$out/bin-aside"
 mv "$dist/bin" "$out/bin-aside"
 trap 'mv "$out/bin-aside" "$dist/bin"; stop_server; exec 7>&-; umount "$logs/counted" "$logs"
   rm -r "$logs"' EXIT
