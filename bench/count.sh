@@ -51,6 +51,15 @@ logs=$(mktemp -d)
 mount -t tmpfs -o size=1m tmpfs "$logs"
 mkdir "$logs/counted"
 mount -t tmpfs -o size=8g tmpfs "$logs/counted"
+aside=0
+clean_up() {
+  if ((aside)); then mv "$out/bin-aside" "$dist/bin"; fi
+  stop_server
+  exec 7>&-
+  umount "$logs/counted" "$logs"
+  rm -r "$logs"
+}
+trap clean_up EXIT
 
 # One server for the whole run, and a command interpreter that waits for input, so that Wine's
 # desktop and services come up before the first count and stay up: no counted launch starts or
@@ -75,8 +84,7 @@ grep -q dunvelt-ready "$logs/holder.txt" || {
 # own, counted in neither figure.
 rm -rf "$out/bin-aside"
 mv "$dist/bin" "$out/bin-aside"
-trap 'mv "$out/bin-aside" "$dist/bin"; stop_server; exec 7>&-; umount "$logs/counted" "$logs"
-  rm -r "$logs"' EXIT
+aside=1
 
 # Ends the processes that the counted program left running, found by their log settings; fails
 # when there was none.
