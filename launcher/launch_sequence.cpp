@@ -7,36 +7,27 @@
 namespace dunvelt {
 namespace {
 
-// Owns one apartment initialisation and releases it only when that initialisation succeeded;
-// S_FALSE (already initialised) is a success that still needs its matching release.
-class ApartmentInitialization {
+// The launch's apartment: initialises OLE, then COM, and releases each one that succeeded, OLE
+// first, as OLE's own teardown expects. S_FALSE (already initialised) is a success that still
+// needs its matching release.
+class Apartment {
  public:
-  using Release = void (Platform::*)();
-
-  ApartmentInitialization() = default;
-  ApartmentInitialization(Platform& platform, HResult result, Release release)
-      : platform_(result >= 0 ? &platform : nullptr), release_(release) {}
-  ApartmentInitialization(const ApartmentInitialization&) = delete;
-  ApartmentInitialization& operator=(const ApartmentInitialization&) = delete;
-  ApartmentInitialization& operator=(ApartmentInitialization&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      platform_ = other.platform_;
-      release_ = other.release_;
-      other.platform_ = nullptr;
-    }
-    return *this;
+  explicit Apartment(Platform& platform)
+      : platform_(platform),
+        oleInitialized_(platform.OleInitialize() >= 0),
+        comInitialized_(platform.CoInitialize() >= 0) {}
+  Apartment(const Apartment&) = delete;
+  Apartment& operator=(const Apartment&) = delete;
+  ~Apartment() {
+    if (oleInitialized_) platform_.OleUninitialize();
+    if (comInitialized_) platform_.CoUninitialize();
   }
-  ~ApartmentInitialization() { Reset(); }
 
  private:
-  void Reset() noexcept {
-    if (platform_ != nullptr) (platform_->*release_)();
-    platform_ = nullptr;
-  }
-
-  Platform* platform_ = nullptr;
-  Release release_ = nullptr;
+  Platform& platform_;
+  // Members are initialised in the order they are declared: OLE first.
+  bool oleInitialized_;
+  bool comInitialized_;
 };
 
 // A process that waits on the launcher reads 259 (STILL_ACTIVE) as "still running", so that error
@@ -50,13 +41,8 @@ std::uint32_t LaunchExitCode(const ShellExecuteOutcome& outcome) {
 }
 
 std::uint32_t Launch(Platform& platform) {
-  // Locals are released in reverse order of declaration. The COM guard is declared first, though
-  // COM is initialised second, so that OLE is released before COM as OLE's own teardown expects.
-  ApartmentInitialization com;
-  ApartmentInitialization ole(platform, platform.OleInitialize(), &Platform::OleUninitialize);
-  com = ApartmentInitialization(platform, platform.CoInitialize(), &Platform::CoUninitialize);
-
-  // Declared after the apartment guards, so it is released before them.
+  // Locals are released in reverse order of declaration: the text before the apartment.
+  const Apartment apartment(platform);
   const std::u16string javaRuntimePath(JavaRuntimePath);
 
   std::uint32_t exitCode;
@@ -79,8 +65,8 @@ void RunLauncher(Platform& platform) {
   try {
     exitCode = Launch(platform);
   } catch (...) {
-    // Only allocation can throw here, before anything was started; the guards have already
-    // released what was set up. Never report that as a success.
+    // Only allocation can throw here, before anything was started; the apartment has already
+    // been released. Never report that as a success.
     exitCode = GenericFailureExitCode;
   }
   platform.ExitProcess(exitCode);

@@ -1,3 +1,4 @@
+// The platform operations on Windows, each a call of the Windows function of the same name.
 #pragma once
 
 #include "platform.h"
