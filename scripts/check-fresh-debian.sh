@@ -2,8 +2,8 @@
 # Runs the README's two set-up commands, scripts/build.sh and then scripts/test.sh, on a pristine
 # Debian 12 root made for the purpose, so that they meet a machine with none of what they install:
 # no build tools, no i386 architecture, not even a locale. Run it before a release, and after any
-# change to what gets installed. It downloads about 800 MB and takes several
-# minutes, which is why no test runs it.
+# change to what gets installed. It downloads about 900 MB and takes several minutes, which is why
+# no test runs it.
 #
 #   check-fresh-debian.sh [--keep]    as root; --keep leaves the root in place afterwards
 #
