@@ -35,8 +35,7 @@ trap 'windows xvfb-stop "$demo/display"' EXIT
 # apart from its verdict.
 status=0
 # shellcheck disable=SC2016 # the inner shell expands its own arguments
-(cd "$app" && windows record --display-from "$demo/display" \
-  --application com.varkelund.orbiskapp.Main --shows 0.5,0.5=f2b33d --shows 0.1,0.1=1e6b52 \
+(cd "$app" && windows record --display-from "$demo/display" --application \
   --screenshot "$demo/screenshot.png" "$demo/windows.log" \
   -- sh -c '"$@"; echo $? >"$0"' "$demo/launcher-exit-code" "$root/scripts/wine-route.sh" run "$build" \
   wine Dunvelt.exe) >/dev/null || status=$?

@@ -7,14 +7,12 @@ display's root.
 
   windows.py xvfb-start DIR        starts Xvfb on a free display; DIR keeps its number and pid
   windows.py xvfb-stop DIR         ends it
-  windows.py record [--display-from DIR] [--application CLASS --shows X,Y=RRGGBB...
-                    [--screenshot PNG]] LOG -- COMMAND...
+  windows.py record [--display-from DIR] [--application [--screenshot PNG]] LOG -- COMMAND...
 
 record logs every window created and mapped on the display from before COMMAND starts until it
-has ended, into LOG and on standard output. With --application it also waits for that window
-class to be mapped, until the window shows the given colours at the given points (fractions of
-its width and height), saves the whole display as PNG at that moment, and asks the window to
-close. It fails when any other window was mapped, when the application's window never showed
+has ended, into LOG and on standard output. With --application it also waits for the sample
+application's window (tests/jvm) to be mapped, until it shows the colours the application paints,
+saves the whole display as PNG at that moment, and asks the window to close. It fails when any other window was mapped, when the application's window never showed
 what it should, when no window was created at all (then Wine drew elsewhere), or when COMMAND
 failed.
 """
@@ -33,6 +31,11 @@ import zlib
 # most of a minute.
 DEADLINE = 180.0
 POLL = 0.1
+
+# The sample application's window class, and the colours it paints at two points, as fractions of
+# its width and height: its amber mark in the middle, its green field near a corner.
+APPLICATION = "com.varkelund.orbiskapp.Main"
+APPLICATION_SHOWS = [((0.5, 0.5), (0xF2, 0xB3, 0x3D)), ((0.1, 0.1), (0x1E, 0x6B, 0x52))]
 
 
 def fail(message):
@@ -138,7 +141,7 @@ class Recorder:
         elif event.type == X.MapNotify:
             wm_class, title, text = self.describe(event.window)
             self.log("mapped   0x%x %s" % (event.window.id, text))
-            if self.options.application and wm_class == self.options.application:
+            if self.options.application and wm_class == APPLICATION:
                 self.application = event.window
                 self.application_title = title or wm_class
             else:
@@ -161,10 +164,8 @@ class Recorder:
         except self.error.XError:
             return
         data = image.data
-        if isinstance(data, str):
-            data = data.encode("latin-1")
         stride = len(data) // height
-        for point, colour in self.options.shows:
+        for point, colour in APPLICATION_SHOWS:
             x = origin.x + min(int(point[0] * size.width), size.width - 1)
             y = origin.y + min(int(point[1] * size.height), size.height - 1)
             blue, green, red = data[y * stride + x * 4:y * stride + x * 4 + 3]
@@ -229,24 +230,15 @@ class Recorder:
                          " elsewhere, as it does when its desktop started without this display.")
             good = False
         if self.options.application and not self.matched:
-            lines.append("FAILED: no window of class %s showed the expected colours."
-                         % self.options.application)
+            lines.append("FAILED: no window of class %s showed the expected colours." % APPLICATION)
             good = False
         return lines, good
-
-
-def colour_point(text):
-    point, _, colour = text.partition("=")
-    x, _, y = point.partition(",")
-    value = int(colour, 16)
-    return (float(x), float(y)), (value >> 16, (value >> 8) & 0xFF, value & 0xFF)
 
 
 def record(arguments):
     parser = argparse.ArgumentParser(prog="windows.py record")
     parser.add_argument("--display-from")
-    parser.add_argument("--application")
-    parser.add_argument("--shows", type=colour_point, action="append", default=[])
+    parser.add_argument("--application", action="store_true")
     parser.add_argument("--screenshot")
     parser.add_argument("log")
     parser.add_argument("command", nargs="+")

@@ -79,6 +79,11 @@ struct Distribution {
   std::wstring top;  // the first folder of the name, which the case made
 };
 
+// The command line that starts the launcher under test with the arguments.
+std::wstring LauncherCommand(const std::wstring& arguments) {
+  return L"\"" + winetest::LauncherPath() + L"\" " + arguments;
+}
+
 // Starts launchers inside one job object, so that the test can wait until every process of a
 // launch, the hidden interpreter and the runtime included, has ended, and so that a failed test
 // leaves nothing running.
@@ -115,7 +120,7 @@ class Launches {
 
   // Returns the launcher's process, started in the folder with the given arguments.
   HANDLE Start(const std::wstring& folder, const std::wstring& arguments = L"") {
-    return StartCommand(folder, L"\"" + winetest::LauncherPath() + L"\" " + arguments);
+    return StartCommand(folder, LauncherCommand(arguments));
   }
 
   // Returns the process of the command line, started in the folder; with a console of its own
@@ -244,15 +249,22 @@ void CheckSingleRuntimeRun(const Distribution& distribution) {
         L"working directory: " + records[0].directory);
 }
 
-// One launch in a sample folder, with the given launcher arguments, must start the runtime once
-// with the expected command, in that folder.
-void CheckLaunchStartsTheRuntime(const std::wstring& name, const std::wstring& arguments = L"") {
+// One start in a sample folder, by the command line (with a hidden console of its own when
+// asked), must start the runtime once with the expected command, in that folder, and end.
+void CheckStartsTheRuntime(const std::wstring& name, const std::wstring& commandLine,
+                           bool hiddenConsole = false) {
   Distribution distribution(name);
   Launches launches;
-  CHECK(Launches::ExitCode(launches.Start(distribution.folder, arguments)) == 0);
+  CHECK(Launches::ExitCode(
+            launches.StartCommand(distribution.folder, commandLine, hiddenConsole)) == 0);
   CHECK(launches.RuntimeStarted());
   CHECK(launches.AllEnded());
   CheckSingleRuntimeRun(distribution);
+}
+
+// The same for the launcher started directly, with the given arguments.
+void CheckLaunchStartsTheRuntime(const std::wstring& name, const std::wstring& arguments = L"") {
+  CheckStartsTheRuntime(name, LauncherCommand(arguments));
 }
 
 void PassesTheJavaCommandToTheRuntime() { CheckLaunchStartsTheRuntime(L"arguments"); }
@@ -355,28 +367,16 @@ void ReportsTheFailureWhenTheInterpreterCannotStart() {
 // Run on a virtual display by tests/display/windows.py, which fails the case when any window was
 // mapped while it ran. Each start here ends only once every process of the launch has ended.
 
-void CheckStartsUnseen(const std::wstring& name, const std::wstring& commandLine,
-                       bool hiddenConsole) {
-  Distribution distribution(name);
-  Launches launches;
-  CHECK(Launches::ExitCode(
-            launches.StartCommand(distribution.folder, commandLine, hiddenConsole)) == 0);
-  CHECK(launches.RuntimeStarted());
-  CHECK(launches.AllEnded());
-  CheckSingleRuntimeRun(distribution);
-}
-
 // As Explorer opens a double-clicked file: a GUI process with no console asks the shell to open
 // it, in the shown state that a double-click asks for.
 void ShowsNothingWhenDoubleClicked() {
-  CheckStartsUnseen(
-      L"double-click",
-      L"rundll32.exe shell32.dll,ShellExec_RunDLL \"" + winetest::LauncherPath() + L"\"", false);
+  CheckStartsTheRuntime(L"double-click", L"rundll32.exe shell32.dll,ShellExec_RunDLL \"" +
+                                             winetest::LauncherPath() + L"\"");
 }
 
 // Typed at the prompt of a console, whose own window is not the launcher's to show.
 void ShowsNothingFromAConsole() {
-  CheckStartsUnseen(L"console", L"cmd.exe /c \"\"" + winetest::LauncherPath() + L"\"\"", true);
+  CheckStartsTheRuntime(L"console", L"cmd.exe /c \"\"" + winetest::LauncherPath() + L"\"\"", true);
 }
 
 // --- Against a real Java runtime --------------------------------------------------------------
