@@ -8,9 +8,10 @@
 # from its updates, which apt cannot resolve; the install is then tried once more pinned to the
 # release's own suite, where both architectures agree.
 set -eu
-packages=${*:-"cmake make g++ googletest libgtest-dev libgmock-dev g++-mingw-w64-i686 wine wine64
-  wine32:i386 openssl osslsigncode clang-format clang-tidy shellcheck
-  openjdk-17-jdk-headless openjfx xvfb python3-xlib zip unzip"}
+packages=${*:-"cmake make g++ googletest libgtest-dev libgmock-dev g++-mingw-w64-i686
+  g++-mingw-w64-x86-64-win32 wine wine64 wine32:i386 openssl osslsigncode softhsm2 opensc
+  libengine-pkcs11-openssl clang-format clang-tidy shellcheck openjdk-17-jdk-headless openjfx xvfb
+  python3-xlib zip unzip"}
 # The missing packages, one argument each. A package that a cut-short run left unpacked but not
 # configured counts as missing.
 set --
