@@ -9,7 +9,7 @@ add_test(NAME lint.clang-format
   COMMAND sh ${_lint} format ${DUNVELT_CLANG_FORMAT} ${CMAKE_SOURCE_DIR})
 add_test(NAME lint.shellcheck COMMAND sh ${_lint} shell ${DUNVELT_SHELLCHECK} ${CMAKE_SOURCE_DIR})
 
-# The launcher's sources, as the two targets compile them.
+# The product's sources, as its targets compile them: the launcher's, and the window watch's.
 function(dunvelt_launcher_sources target out)
   get_target_property(_sources ${target} SOURCES)
   list(FILTER _sources INCLUDE REGEX "\\.cpp$")
@@ -18,6 +18,8 @@ function(dunvelt_launcher_sources target out)
 endfunction()
 dunvelt_launcher_sources(dunvelt_core _portable_sources)
 dunvelt_launcher_sources(Dunvelt _windows_sources)
+dunvelt_launcher_sources(dunvelt_watch _watch_sources)
+list(APPEND _windows_sources ${_watch_sources})
 
 # The portable code is checked as the host unit tests compile it.
 set(_common_flags -std=c++17 -Wall -Wextra -I${CMAKE_SOURCE_DIR}/launcher)
@@ -28,7 +30,7 @@ add_test(NAME lint.clang-tidy.portable
 # The Windows code is checked against the mingw-w64 headers it is built with. clang knows the
 # target but not Debian's layout of its C++ library, so it takes the cross compiler's own include
 # folders, except gcc's builtin headers, which clang replaces with its own.
-set(_windows_flags --target=i686-w64-mingw32 -municode -nostdlibinc)
+set(_windows_flags --target=i686-w64-mingw32 -municode -nostdlibinc -I${CMAKE_SOURCE_DIR}/watch)
 foreach(_dir IN LISTS CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES)
   if(NOT _dir MATCHES "/lib/gcc/[^/]+/[^/]+/include(-fixed)?$")
     list(APPEND _windows_flags -isystem ${_dir})

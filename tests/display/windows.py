@@ -7,14 +7,17 @@ display's root.
 
   windows.py xvfb-start DIR        starts Xvfb on a free display; DIR keeps its number and pid
   windows.py xvfb-stop DIR         ends it
-  windows.py record [--display-from DIR] [--application [--screenshot PNG]] LOG -- COMMAND...
+  windows.py record [--display-from DIR] [--application [--screenshot PNG]] [--expect-shown]
+                    LOG -- COMMAND...
 
 record logs every window created and mapped on the display from before COMMAND starts until it
 has ended, into LOG and on standard output. With --application it also waits for the sample
 application's window (tests/jvm) to be mapped, until it shows the colours the application paints,
-saves the whole display as PNG at that moment, and asks the window to close. It fails when any other window was mapped, when the application's window never showed
-what it should, when no window was created at all (then Wine drew elsewhere), or when COMMAND
-failed.
+saves the whole display as PNG at that moment, and asks the window to close. It fails when any
+other window was mapped, but the window watch's canary, when the application's window never
+showed what it should, when no window was created at all (then Wine drew elsewhere), or when
+COMMAND failed. With --expect-shown, the launch is one built to show a window, and the recorder
+fails when it saw none.
 """
 
 import argparse
@@ -36,6 +39,9 @@ POLL = 0.1
 # its width and height: its amber mark in the middle, its green field near a corner.
 APPLICATION = "com.varkelund.orbiskapp.Main"
 APPLICATION_SHOWS = [((0.5, 0.5), (0xF2, 0xB3, 0x3D)), ((0.1, 0.1), (0x1E, 0x6B, 0x52))]
+# The window watch (watch/) shows this one-pixel window from a process of its own before it
+# watches a launch, to prove that it can see the screen at all.
+CANARY = "Dunvelt window watch canary"
 
 
 def fail(message):
@@ -102,7 +108,8 @@ class Recorder:
         self.start = time.monotonic()
         self.lines = []
         self.created = 0         # windows created, shown or not
-        self.shown = []          # every window mapped but the application's
+        self.shown = []          # every window mapped but the application's and the canary
+        self.canaries = 0        # the window watch's canaries mapped
         self.application = None  # its window, once mapped
         self.application_title = None
         self.matched = False     # it showed what it should, and was asked to close
@@ -144,6 +151,8 @@ class Recorder:
             if self.options.application and wm_class == APPLICATION:
                 self.application = event.window
                 self.application_title = title or wm_class
+            elif title == CANARY:
+                self.canaries += 1
             else:
                 self.shown.append(text)
         elif event.type in (X.UnmapNotify, X.DestroyNotify):
@@ -217,8 +226,18 @@ class Recorder:
         """The summary lines, and whether what was shown is all that may be shown."""
         good = True
         names = ["%s (the application)" % self.application_title] if self.application else []
+        if self.canaries:
+            names.append("the window watch's canary" +
+                         (" (%d times)" % self.canaries if self.canaries > 1 else ""))
         lines = ["Windows shown: %s." % (", ".join(names + self.shown) or "none")]
-        if self.shown:
+        if self.options.expect_shown:
+            if self.shown:
+                lines.append("Shown, as this launch must show a window.")
+            else:
+                lines.append("FAILED: nothing besides the application's window was shown, though"
+                             " this launch shows a window.")
+                good = False
+        elif self.shown:
             lines.append("FAILED: a window besides the application's was shown.")
             good = False
         else:
@@ -240,6 +259,7 @@ def record(arguments):
     parser.add_argument("--display-from")
     parser.add_argument("--application", action="store_true")
     parser.add_argument("--screenshot")
+    parser.add_argument("--expect-shown", action="store_true")
     parser.add_argument("log")
     parser.add_argument("command", nargs="+")
     options = parser.parse_args(arguments)

@@ -11,6 +11,7 @@
 #include <map>
 
 #include "wine_test.h"
+#include "window_watch.h"
 
 namespace {
 
@@ -251,9 +252,8 @@ void CheckSingleRuntimeRun(const Distribution& distribution) {
 
 // One start in a sample folder, by the command line (with a hidden console of its own when
 // asked), must start the runtime once with the expected command, in that folder, and end.
-void CheckStartsTheRuntime(const std::wstring& name, const std::wstring& commandLine,
+void CheckStartsTheRuntime(const Distribution& distribution, const std::wstring& commandLine,
                            bool hiddenConsole = false) {
-  Distribution distribution(name);
   Launches launches;
   CHECK(Launches::ExitCode(
             launches.StartCommand(distribution.folder, commandLine, hiddenConsole)) == 0);
@@ -264,7 +264,7 @@ void CheckStartsTheRuntime(const std::wstring& name, const std::wstring& command
 
 // The same for the launcher started directly, with the given arguments.
 void CheckLaunchStartsTheRuntime(const std::wstring& name, const std::wstring& arguments = L"") {
-  CheckStartsTheRuntime(name, LauncherCommand(arguments));
+  CheckStartsTheRuntime(Distribution(name), LauncherCommand(arguments));
 }
 
 void PassesTheJavaCommandToTheRuntime() { CheckLaunchStartsTheRuntime(L"arguments"); }
@@ -364,19 +364,64 @@ void ReportsTheFailureWhenTheInterpreterCannotStart() {
 }
 
 // --- What a user sees -------------------------------------------------------------------------
-// Run on a virtual display by tests/display/windows.py, which fails the case when any window was
-// mapped while it ran. Each start here ends only once every process of the launch has ended.
+// The window watch looks at every window of every process while the launch runs, until every
+// process of it has ended: only the runtime's own windows may become visible. On Wine it needs a
+// display, and its canary tells when there is none.
+
+// Starts the command in a sample folder under the watch, and returns every window shown but the
+// application's; nothing when the watch cannot tell, and then the case has failed.
+std::vector<dunvelt::ShownWindow> WatchedLaunch(const std::wstring& name,
+                                                const std::wstring& commandLine,
+                                                bool hiddenConsole = false) {
+  Distribution distribution(name);
+  dunvelt::WindowWatch watch(distribution.folder + L"\\bin\\java.exe");
+  if (!watch.Start()) {
+    std::printf(
+        "%ls: cannot tell whether a window was shown: the watch did not see its canary, a "
+        "window shown on purpose by another process, so it cannot see this screen\n",
+        name.c_str());
+    CHECK(false, L": the watch must see its canary");
+    return {};
+  }
+  CheckStartsTheRuntime(distribution, commandLine, hiddenConsole);
+  std::vector<dunvelt::ShownWindow> others;
+  for (const dunvelt::ShownWindow& window : watch.Stop()) {
+    std::printf("shown: %ls%s\n", dunvelt::Describe(window).c_str(),
+                window.application ? " (the application)" : "");
+    if (!window.application) others.push_back(window);
+  }
+  const dunvelt::WatchFigures figures = watch.Figures();
+  std::printf("%ls: watched %.0f ms in %u polls, at most %.1f ms apart; %u show events\n",
+              name.c_str(), figures.watchedMs, figures.polls, figures.longestGapMs,
+              figures.showEvents);
+  return others;
+}
+
+std::wstring DoubleClick(const std::wstring& program) {
+  return L"rundll32.exe shell32.dll,ShellExec_RunDLL \"" + program + L"\"";
+}
 
 // As Explorer opens a double-clicked file: a GUI process with no console asks the shell to open
 // it, in the shown state that a double-click asks for.
 void ShowsNothingWhenDoubleClicked() {
-  CheckStartsTheRuntime(L"double-click", L"rundll32.exe shell32.dll,ShellExec_RunDLL \"" +
-                                             winetest::LauncherPath() + L"\"");
+  CHECK(WatchedLaunch(L"double-click", DoubleClick(winetest::LauncherPath())).empty(),
+        L": no window but the application's may be shown");
 }
 
 // Typed at the prompt of a console, whose own window is not the launcher's to show.
 void ShowsNothingFromAConsole() {
-  CheckStartsTheRuntime(L"console", L"cmd.exe /c \"\"" + winetest::LauncherPath() + L"\"\"", true);
+  CHECK(WatchedLaunch(L"console", L"cmd.exe /c \"\"" + winetest::LauncherPath() + L"\"\"", true)
+            .empty(),
+        L": no window but the application's may be shown");
+}
+
+// The watch itself, against the launcher built to show the interpreter's window: it must name
+// that window, or a silent watch would pass every check above.
+void CatchesAShownInterpreter() {
+  CHECK(!WatchedLaunch(L"catches-shown",
+                       DoubleClick(winetest::ModuleFolder() + L"\\Dunvelt-shown.exe"))
+             .empty(),
+        L": the watch must name the interpreter's window");
 }
 
 // --- Against a real Java runtime --------------------------------------------------------------
@@ -464,6 +509,7 @@ void StartsTheApplicationOnARealRuntime() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (dunvelt::RunWindowWatchCanaryIfAsked()) return 0;
   return winetest::Main(argc, argv,
                         {{"arguments", PassesTheJavaCommandToTheRuntime},
                          {"ignored-arguments", IgnoresItsOwnArguments},
@@ -478,5 +524,6 @@ int main(int argc, char** argv) {
                          {"jvm", StartsTheApplicationOnARealRuntime},
                          {"double-click", ShowsNothingWhenDoubleClicked},
                          {"console", ShowsNothingFromAConsole},
+                         {"catches-shown", CatchesAShownInterpreter},
                          {"no-interpreter", ReportsTheFailureWhenTheInterpreterCannotStart}});
 }
