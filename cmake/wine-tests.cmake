@@ -37,14 +37,14 @@ add_test(NAME display.stop COMMAND ${DUNVELT_WINDOWS} xvfb-stop ${DUNVELT_DISPLA
 set_tests_properties(display.start PROPERTIES FIXTURES_SETUP display TIMEOUT 150)
 set_tests_properties(display.stop PROPERTIES FIXTURES_CLEANUP display)
 
-# dunvelt_add_display_test(NAME [RECORD windows.py options...] COMMAND program arguments...)
-# runs the Windows program under Wine on the display, and fails when a window besides the
-# application's is mapped.
+# dunvelt_add_display_test(NAME [RECORD windows.py options...] COMMAND command arguments...)
+# runs the command (wine and a Windows program, or a script that runs them) on the display, and
+# fails when a window besides the application's is mapped.
 function(dunvelt_add_display_test name)
   cmake_parse_arguments(PARSE_ARGV 1 _test "" "" "RECORD;COMMAND")
   add_test(NAME wine.${name}
     COMMAND ${DUNVELT_WINDOWS} record --display-from ${DUNVELT_DISPLAY} ${_test_RECORD}
-            ${DUNVELT_DISPLAY}/wine.${name}.log -- ${DUNVELT_WINE_ROUTE} wine ${_test_COMMAND})
+            ${DUNVELT_DISPLAY}/wine.${name}.log -- ${DUNVELT_WINE_ROUTE} ${_test_COMMAND})
   set_tests_properties(wine.${name} PROPERTIES
     FIXTURES_REQUIRED "wine;display" RESOURCE_LOCK display TIMEOUT 300
     ENVIRONMENT "WINEPREFIX=${DUNVELT_DISPLAY_WINE_PREFIX};WINEARCH=win32;WINEDEBUG=-all")

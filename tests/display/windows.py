@@ -8,7 +8,7 @@ display's root.
   windows.py xvfb-start DIR        starts Xvfb on a free display; DIR keeps its number and pid
   windows.py xvfb-stop DIR         ends it
   windows.py record [--display-from DIR] [--application [--screenshot PNG]] [--expect-shown]
-                    LOG -- COMMAND...
+                    [--deadline SECONDS] LOG -- COMMAND...
 
 record logs every window created and mapped on the display from before COMMAND starts until it
 has ended, into LOG and on standard output. With --application it also waits for the sample
@@ -17,7 +17,7 @@ saves the whole display as PNG at that moment, and asks the window to close. It 
 other window was mapped, but the window watch's canary, when the application's window never
 showed what it should, when no window was created at all (then Wine drew elsewhere), or when
 COMMAND failed. With --expect-shown, the launch is one built to show a window, and the recorder
-fails when it saw none.
+fails when it saw none. COMMAND is ended at the deadline, 180 s unless given.
 """
 
 import argparse
@@ -197,7 +197,7 @@ class Recorder:
 
     def run(self, command):
         child = subprocess.Popen(command)
-        deadline = time.monotonic() + DEADLINE
+        deadline = time.monotonic() + self.options.deadline
         status = None
         while True:
             while self.display.pending_events():
@@ -260,6 +260,7 @@ def record(arguments):
     parser.add_argument("--application", action="store_true")
     parser.add_argument("--screenshot")
     parser.add_argument("--expect-shown", action="store_true")
+    parser.add_argument("--deadline", type=float, default=DEADLINE)
     parser.add_argument("log")
     parser.add_argument("command", nargs="+")
     options = parser.parse_args(arguments)

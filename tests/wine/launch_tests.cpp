@@ -124,19 +124,17 @@ class Launches {
     return StartCommand(folder, LauncherCommand(arguments));
   }
 
-  // Returns the process of the command line, started in the folder; with a console of its own
-  // when asked, which is never shown, so that a window on the screen can only be the launch's.
+  // Returns the process of the command line, started in the folder; when asked, with a console
+  // of its own that has no window at all, so that a window on the screen can only be the
+  // launch's. A console merely hidden is not enough: Windows 11 may hand it to Windows Terminal,
+  // which shows it.
   HANDLE StartCommand(const std::wstring& folder, std::wstring commandLine,
-                      bool hiddenConsole = false) {
+                      bool windowlessConsole = false) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    if (hiddenConsole) {
-      startup.dwFlags = STARTF_USESHOWWINDOW;
-      startup.wShowWindow = SW_HIDE;
-    }
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_SUSPENDED | (hiddenConsole ? CREATE_NEW_CONSOLE : 0), nullptr,
+                        CREATE_SUSPENDED | (windowlessConsole ? CREATE_NO_WINDOW : 0), nullptr,
                         folder.c_str(), &startup, &process)) {
       std::fprintf(stderr, "could not start %ls: error %lu\n", commandLine.c_str(), GetLastError());
       std::exit(1);  // nothing else in the test can hold
@@ -250,13 +248,13 @@ void CheckSingleRuntimeRun(const Distribution& distribution) {
         L"working directory: " + records[0].directory);
 }
 
-// One start in a sample folder, by the command line (with a hidden console of its own when
+// One start in a sample folder, by the command line (with a windowless console of its own when
 // asked), must start the runtime once with the expected command, in that folder, and end.
 void CheckStartsTheRuntime(const Distribution& distribution, const std::wstring& commandLine,
-                           bool hiddenConsole = false) {
+                           bool windowlessConsole = false) {
   Launches launches;
   CHECK(Launches::ExitCode(
-            launches.StartCommand(distribution.folder, commandLine, hiddenConsole)) == 0);
+            launches.StartCommand(distribution.folder, commandLine, windowlessConsole)) == 0);
   CHECK(launches.RuntimeStarted());
   CHECK(launches.AllEnded());
   CheckSingleRuntimeRun(distribution);
@@ -372,7 +370,7 @@ void ReportsTheFailureWhenTheInterpreterCannotStart() {
 // application's; nothing when the watch cannot tell, and then the case has failed.
 std::vector<dunvelt::ShownWindow> WatchedLaunch(const std::wstring& name,
                                                 const std::wstring& commandLine,
-                                                bool hiddenConsole = false) {
+                                                bool windowlessConsole = false) {
   Distribution distribution(name);
   dunvelt::WindowWatch watch(distribution.folder + L"\\bin\\java.exe");
   if (!watch.Start()) {
@@ -383,7 +381,7 @@ std::vector<dunvelt::ShownWindow> WatchedLaunch(const std::wstring& name,
     CHECK(false, L": the watch must see its canary");
     return {};
   }
-  CheckStartsTheRuntime(distribution, commandLine, hiddenConsole);
+  CheckStartsTheRuntime(distribution, commandLine, windowlessConsole);
   std::vector<dunvelt::ShownWindow> others;
   for (const dunvelt::ShownWindow& window : watch.Stop()) {
     std::printf("shown: %ls%s\n", dunvelt::Describe(window).c_str(),
