@@ -37,8 +37,8 @@ reproducible)
   # Another folder, another time, the same sources: the same bytes, for the launcher and for the
   # verification kit that carries it.
   mkdir "$scratch/source"
-  cp -R "$source/CMakeLists.txt" "$source/cmake" "$source/launcher" "$source/resources" \
-    "$source/scripts" "$source/tests" "$scratch/source/"
+  find "$source" -mindepth 1 -maxdepth 1 ! -name '.*' ! -name 'build*' \
+    -exec cp -R {} "$scratch/source/" ';'
   source="$scratch/source"
   targets=verify-kit build_launcher "$scratch/build" -DBUILD_TESTING=ON ||
     { cat "$scratch/build.log"; exit 1; }
