@@ -120,6 +120,27 @@ decide() {
   flock -u 9
 }
 
+# Runs COMMAND and exits with its status, relaying its output until COMMAND itself ends. The first
+# Wine program of a session starts the session's own programs (its server, services, desktop and
+# drivers), which inherit that program's output and hold it open until the session ends, for as
+# long as any other program keeps the prefix busy. A caller that reads the output to its end, as
+# CTest does, would wait all that time; here they hold files, which the relay stops reading when
+# COMMAND ends.
+relayed() {
+  local out err command status=0
+  out=$(mktemp -p "$state" output.XXXXXX)
+  err=$(mktemp -p "$state" errors.XXXXXX)
+  "$@" <&0 >"$out" 2>"$err" &
+  command=$!
+  trap 'kill "$command" 2>/dev/null; rm -f "$out" "$err"; exit 143' TERM INT
+  tail -s 0.1 -c +1 -f --pid="$command" "$out" &
+  tail -s 0.1 -c +1 -f --pid="$command" "$err" >&2 &
+  wait "$command" || status=$?
+  wait
+  rm -f "$out" "$err"
+  exit "$status"
+}
+
 case $action in
 describe)
   decide emulator
@@ -140,12 +161,12 @@ run)
   # has C.UTF-8, which spells every name.
   [[ $(locale charmap 2>/dev/null) == UTF-8 ]] || export LC_ALL=C.UTF-8
   decide emulator
-  [[ $(cat "$state/route") == emulated* ]] || exec "$@"
+  [[ $(cat "$state/route") == emulated* ]] || relayed "$@"
   # Inside the namespace: a binfmt_misc of its own, and i386 ELF programs handed to qemu-i386.
   # The flags: O and C give qemu the program open and with its own rights, F loads qemu now, so
   # that it is found whatever the program's mount view.
   # shellcheck disable=SC2016 # the inner shell expands its own arguments
-  exec unshare --user --map-root-user --mount --fork /bin/sh -c '
+  relayed unshare --user --map-root-user --mount --fork /bin/sh -c '
     qemu=$1
     shift
     mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || {
