@@ -1,10 +1,18 @@
 #!/bin/sh
-# Makes the headless 32-bit Wine prefix at $1 once, and copies of it at any further paths; later
-# calls find them ready and return at once. When Wine cannot make it, Wine's own words are shown.
+# Makes a headless Wine prefix once, and copies of it at any further paths; later calls find them
+# ready and return at once. When Wine cannot make it, Wine's own words are shown.
+#   wine-prefix.sh [--win64] PREFIX [COPY...]
+# The prefix is a 32-bit Windows, or with --win64 a 64-bit one, which runs 32-bit programs as
+# 64-bit Windows does (WoW64).
 set -eu
+arch=win32
+if [ "${1:-}" = --win64 ]; then
+  arch=win64
+  shift
+fi
 prefix=$1
 shift
-export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$prefix" WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 if [ ! -f "$prefix/.dunvelt-ready" ]; then
   rm -rf "$prefix"

@@ -35,15 +35,20 @@ std::wstring Wide(const std::string& utf8) {
   return text;
 }
 
-// The recording stand-in for the runtime, and no runtime at all.
-const wchar_t* const StandIn = L"java-standin.exe";
+// The recording stand-in for the runtime: java-standin.exe, or the build DUNVELT_STANDIN names (a
+// 64-bit one, as users of 64-bit Windows ship); and no runtime at all.
+std::wstring StandIn() {
+  const std::wstring chosen = winetest::Variable(L"DUNVELT_STANDIN");
+  return chosen.empty() ? L"java-standin.exe" : chosen;
+}
 const wchar_t* const NoRuntime = nullptr;
 
 // A folder laid out as a packager ships it: bin\java.exe, a copy of the given runtime (relative to
 // the test programs), when one is wanted. It is removed again when the case ends, so that a run
 // leaves nothing behind.
 struct Distribution {
-  explicit Distribution(const std::wstring& name, const wchar_t* runtime = StandIn)
+  explicit Distribution(const std::wstring& name) : Distribution(name, StandIn().c_str()) {}
+  Distribution(const std::wstring& name, const wchar_t* runtime)
       : folder(winetest::ScratchFolder() + L"\\" + name),
         top(winetest::ScratchFolder() + L"\\" + name.substr(0, name.find(L'\\'))) {
     winetest::RemoveTree(folder);

@@ -10,7 +10,7 @@ rm -rf "$folder"
 while [ ${#folder} -le 300 ]; do folder="$folder/$(printf '%050d' 0 | tr 0 d)"; done
 mkdir -p "$folder/bin"
 cp "$build/Dunvelt.exe" "$folder/"
-cp "$build/tests/wine/java-standin.exe" "$folder/bin/java.exe"
+cp "$build/tests/wine/${DUNVELT_STANDIN:-java-standin.exe}" "$folder/bin/java.exe"
 picture() { (cd "$folder" && find . -printf '%p %s\n' | sort); }
 before=$(picture)
 
