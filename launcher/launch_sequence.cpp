@@ -8,8 +8,9 @@ namespace dunvelt {
 namespace {
 
 // The launch's apartment: initialises OLE, then COM, and releases each one that succeeded, OLE
-// first, as OLE's own teardown expects. S_FALSE (already initialised) is a success that still
-// needs its matching release.
+// first and COM after it. That order is the launcher's own rule, not one that OLE or COM imposes:
+// each release gives back only its own initialisation, so either order balances the counts.
+// S_FALSE (already initialised) is a success that still needs its matching release.
 class Apartment {
  public:
   explicit Apartment(Platform& platform)
