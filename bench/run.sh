@@ -24,7 +24,8 @@ seed=${SEED:-1}
 launcher="$build/Dunvelt.exe"
 standin="$build/tests/wine/java-standin.exe"
 resources="$build/Dunvelt.rc"
-for file in "$launcher" "$standin" "$resources"; do
+image_options="$build/image-link-options.txt"
+for file in "$launcher" "$standin" "$resources" "$image_options"; do
   if [[ ! -f $file ]]; then
     echo "Missing $file: run scripts/build.sh first." >&2
     exit 1
@@ -47,9 +48,9 @@ command -v "$gxx" >/dev/null || gxx=i686-w64-mingw32-g++
 common=(-Os -Wall -Wextra -Werror -mwindows -fno-ident -s -Wl,--no-insert-timestamp)
 # No C runtime: the image's entry point is entry() itself.
 bare=(-nostdlib -nostartfiles -fno-asynchronous-unwind-tables -e _entry@0 -Wl,--gc-sections)
-# The launcher's own image settings, so that the references pay what it pays for them.
-image=(-Wl,--major-os-version,5,--minor-os-version,0,--major-subsystem-version,5
-  -Wl,--minor-subsystem-version,0,--dynamicbase,--nxcompat,--tsaware)
+# The launcher's own image settings, as its build wrote them, so that the references pay what it
+# pays for them.
+mapfile -t image <"$image_options"
 calls_libs=(-lole32 -lshell32 -luser32 -lkernel32)
 
 echo "Building the benchmark programs in $out"

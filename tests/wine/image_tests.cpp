@@ -287,6 +287,10 @@ void IsAHardenedThirtyTwoBitGuiImage() {
                          IMAGE_DLLCHARACTERISTICS_NX_COMPAT |
                          IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE;
   CHECK((optional.DllCharacteristics & hardening) == hardening);
+  // Nothing in the image installs a structured exception handler, and the image says so: scanners
+  // flag an x86 image that neither says so nor carries a table of its handlers (SafeSEH).
+  CHECK(optional.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_NO_SEH,
+        L": declares that it installs no exception handler");
   CHECK(!(nt.FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED) &&
             optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size > 0,
         L": address space randomisation needs the relocations");
