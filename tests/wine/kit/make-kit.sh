@@ -1,11 +1,11 @@
 #!/bin/sh
 # Packs the verification kit, bit-identical from build to build:
-#   make-kit.sh ZIP STAGE FILE...
+#   make-kit.sh ZIP_TOOL ZIP STAGE FILE...
 # The files go in flat, in the order given, each with the same time stamp and permissions, and
 # without the owner or extra time fields that zip would otherwise take from the build machine.
 set -eu
-zip=$1 stage=$2
-shift 2
+tool=$1 zip=$2 stage=$3
+shift 3
 rm -rf "$stage" "$zip"
 mkdir -p "$stage"
 names=""
@@ -17,5 +17,5 @@ for file in "$@"; do
   names="$names $name"
 done
 # shellcheck disable=SC2086 # the names hold no blanks: they are the kit's own fixed file names
-(cd "$stage" && TZ=UTC zip -q -X -D "$zip.partial" $names)
+(cd "$stage" && TZ=UTC "$tool" -q -X -D "$zip.partial" $names)
 mv "$zip.partial" "$zip"
