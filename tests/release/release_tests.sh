@@ -1,6 +1,6 @@
 #!/bin/sh
 # Release checks that need second builds of the launcher:
-#   release_tests.sh reproducible|signing|install SOURCE BUILD SCRATCH
+#   release_tests.sh reproducible|signing|signing-token|install SOURCE BUILD SCRATCH
 set -eu
 case_name=$1 source=$2 build=$3 scratch=$4
 rm -rf "$scratch"
@@ -32,6 +32,82 @@ digest() { sha256sum "$1" | cut -d' ' -f1; }
 # For the checks that expect a failure: fails COMMAND...
 fails() { ! "$@"; }
 
+# A signing build that must fail: with one message, which names the fault, and with no executable
+# left behind. The build happens in $scratch/failing:
+#   fails_to_sign DESCRIPTION MESSAGE BUILD_COMMAND...
+fails_to_sign() {
+  description=$1 message=$2
+  shift 2
+  check "$description fails the build" fails "$@"
+  check "... with one message: $message" test "$(grep -c "$message" "$scratch/failing.log")" -eq 1
+  check "... and leaves no executable" \
+    test -z "$(find "$scratch/failing" -maxdepth 1 -name 'Dunvelt.exe*')"
+}
+
+# osslsigncode verify against the test CA, which issued the signer's certificate:
+#   verify OPTIONS...
+verify() { osslsigncode verify -CAfile ca.pem "$@" >/dev/null 2>&1; }
+
+# Whether the signed image, its signature removed, is the unsigned one: strips_to UNSIGNED SIGNED
+strips_to() {
+  rm -f stripped.exe
+  osslsigncode remove-signature -in "$2" -out stripped.exe >/dev/null 2>&1 && cmp -s "$1" stripped.exe
+}
+
+# A throwaway certificate NAME.pem for USAGE (an extended key usage), issued by the test CA, with
+# its key in NAME-key.pem: issue NAME SUBJECT DAYS USAGE
+issue() {
+  printf '%s\n' basicConstraints=critical,CA:FALSE keyUsage=critical,digitalSignature \
+    "extendedKeyUsage=critical,$4" >"$1.extensions"
+  openssl req -newkey rsa:2048 -nodes -keyout "$1-key.pem" -out "$1.csr" -subj "/CN=$2" \
+    2>/dev/null
+  openssl x509 -req -in "$1.csr" -CA ca.pem -CAkey ca-key.pem -CAcreateserial -days "$3" \
+    -extfile "$1.extensions" -out "$1.pem" 2>/dev/null
+}
+
+# The test CA, and a code-signing certificate from it that expires in two days, with its key in
+# signer-key.pem and with both in signer.p12, whose password is in the file password.
+make_signer() {
+  printf 'correct horse\n' >password
+  printf 'wrong horse\n' >wrong-password
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout ca-key.pem -out ca.pem -days 365 \
+    -subj "/CN=Dunvelt throwaway test CA" -addext basicConstraints=critical,CA:TRUE \
+    -addext keyUsage=critical,keyCertSign 2>/dev/null
+  issue signer "Dunvelt throwaway test signer" 2 codeSigning
+  openssl x509 -in signer.pem -outform DER -out signer.der
+  openssl pkcs12 -export -inkey signer-key.pem -in signer.pem -out signer.p12 \
+    -passout file:password
+}
+
+# A software token (SoftHSM2) in the scratch folder, found through SOFTHSM2_CONF, that holds the
+# signer's key and certificate; its PIN is in the file pin.
+module=/usr/lib/softhsm/libsofthsm2.so
+token_key="pkcs11:token=Dunvelt%20test;object=signer;type=private"
+token_certificate="pkcs11:token=Dunvelt%20test;object=signer;type=cert"
+make_token() {
+  printf '4242\n' >pin
+  printf '0000\n' >wrong-pin
+  mkdir tokens
+  printf '%s\n' "directories.tokendir = $PWD/tokens" "objectstore.backend = file" \
+    "log.level = ERROR" >softhsm2.conf
+  export SOFTHSM2_CONF="$PWD/softhsm2.conf"
+  softhsm2-util --init-token --free --label "Dunvelt test" --pin 4242 --so-pin 12345678 >/dev/null
+  softhsm2-util --import signer-key.pem --token "Dunvelt test" --label signer --id 01 --pin 4242 \
+    >/dev/null
+  pkcs11-tool --module "$module" --token-label "Dunvelt test" --login --pin 4242 \
+    --write-object signer.der --type cert --id 01 --label signer >/dev/null
+}
+
+# Builds the launcher signed with a key in a token:
+#   token_build FOLDER MODULE KEY CERTIFICATE PIN_FILE [CMAKE ARGS...]
+token_build() {
+  folder=$1 token_module=$2 key=$3 certificate=$4 pin_file=$5
+  shift 5
+  build_launcher "$folder" -DDUNVELT_SIGNING_PKCS11_MODULE="$token_module" \
+    -DDUNVELT_SIGNING_KEY="$key" -DDUNVELT_SIGNING_CERTIFICATE="$certificate" \
+    -DDUNVELT_SIGNING_PASSWORD_FILE="$pin_file" "$@"
+}
+
 case $case_name in
 reproducible)
   # Another folder, another time, the same sources: the same bytes, for the launcher and for the
@@ -53,22 +129,14 @@ reproducible)
   ;;
 signing)
   cd "$scratch"
-  printf 'correct horse\n' >password
-  printf 'wrong horse\n' >wrong-password
-  openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out certificate.pem -days 2 \
-    -subj "/CN=Dunvelt throwaway test signer" 2>/dev/null
-  openssl pkcs12 -export -inkey key.pem -in certificate.pem -out certificate.p12 \
-    -passout file:password
-
+  make_signer
   check "a build with a certificate succeeds" build_launcher "$scratch/signed" \
-    -DDUNVELT_SIGNING_CERTIFICATE="$scratch/certificate.p12" \
+    -DDUNVELT_SIGNING_CERTIFICATE="$scratch/signer.p12" \
     -DDUNVELT_SIGNING_PASSWORD_FILE="$scratch/password"
   signed="$scratch/signed/Dunvelt.exe"
-  check "the signature verifies against the certificate" \
-    osslsigncode verify -CAfile certificate.pem -in "$signed"
+  check "the signature verifies against the test CA" verify -in "$signed"
   unsigned_copy "$build/Dunvelt.exe" unsigned.exe
-  osslsigncode remove-signature -in "$signed" -out stripped.exe >/dev/null 2>&1 || true
-  check "removing the signature gives back the unsigned bytes" cmp -s stripped.exe unsigned.exe
+  check "removing the signature gives back the unsigned bytes" strips_to unsigned.exe "$signed"
 
   # The signed launcher still does its job: the launch test, run against it.
   mkdir -p "$scratch/signed/tests/wine"
@@ -79,20 +147,41 @@ signing)
 
   cp unsigned.exe from-environment.exe
   check "the password can come from the environment" env DUNVELT_SIGNING_PASSWORD="correct horse" \
-    "$source/scripts/sign.sh" osslsigncode from-environment.exe certificate.p12
-  check "... and that signature verifies too" \
-    osslsigncode verify -CAfile certificate.pem -in from-environment.exe
+    "$source/scripts/sign.sh" osslsigncode from-environment.exe --certificate signer.p12
+  check "... and that signature verifies too" verify -in from-environment.exe
 
-  check "a wrong password fails the build" fails build_launcher "$scratch/wrong" \
-    -DDUNVELT_SIGNING_CERTIFICATE="$scratch/certificate.p12" \
+  fails_to_sign "a wrong password" "failed: wrong password" \
+    build_launcher "$scratch/failing" -DDUNVELT_SIGNING_CERTIFICATE="$scratch/signer.p12" \
     -DDUNVELT_SIGNING_PASSWORD_FILE="$scratch/wrong-password"
-  check "... with one clear message" grep -q "failed: wrong password" wrong.log
-  check "... and leaves no executable" \
-    test -z "$(find "$scratch/wrong" -maxdepth 1 -name 'Dunvelt.exe*')"
+  fails_to_sign "a missing certificate" "Signing certificate not found" \
+    build_launcher "$scratch/failing" -DDUNVELT_SIGNING_CERTIFICATE="$scratch/none.p12"
+  ;;
+signing-token)
+  cd "$scratch"
+  make_signer
+  make_token
+  check "a build with the key and the certificate in a token succeeds" \
+    token_build "$scratch/signed" "$module" "$token_key" "$token_certificate" "$scratch/pin"
+  signed="$scratch/signed/Dunvelt.exe"
+  check "the signature verifies against the test CA" verify -in "$signed"
+  unsigned_copy "$build/Dunvelt.exe" unsigned.exe
+  check "removing the signature gives back the unsigned bytes" strips_to unsigned.exe "$signed"
 
-  check "a missing certificate fails the build" fails build_launcher "$scratch/missing" \
-    -DDUNVELT_SIGNING_CERTIFICATE="$scratch/none.p12"
-  check "... with one clear message" grep -q "Signing certificate not found" missing.log
+  cp unsigned.exe from-environment.exe
+  check "the certificate can be a file, and the PIN can come from the environment" \
+    env DUNVELT_SIGNING_PASSWORD=4242 "$source/scripts/sign.sh" osslsigncode \
+    from-environment.exe --pkcs11-module "$module" --key "$token_key" --certificate signer.der
+  check "... and that signature verifies too" verify -in from-environment.exe
+
+  fails_to_sign "a wrong PIN" "failed: wrong PIN" \
+    token_build "$scratch/failing" "$module" "$token_key" "$token_certificate" "$scratch/wrong-pin"
+  fails_to_sign "a key that is not in the token" "failed: no key in the token matches" \
+    token_build "$scratch/failing" "$module" "pkcs11:token=Dunvelt%20test;object=none;type=private" \
+    "$token_certificate" "$scratch/pin"
+  fails_to_sign "a missing PKCS#11 module" "PKCS#11 module not found" \
+    token_build "$scratch/failing" "$scratch/none.so" "$token_key" "$token_certificate" "$scratch/pin"
+  fails_to_sign "a PKCS#11 module that cannot be loaded" "failed: PKCS#11 module .* cannot be loaded" \
+    token_build "$scratch/failing" "$scratch/pin" "$token_key" "$token_certificate" "$scratch/pin"
   ;;
 install)
   cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
