@@ -11,6 +11,8 @@ set(DUNVELT_SIGNING_KEY "" CACHE STRING "pkcs11: URI of the signing key in the t
 set(DUNVELT_SIGNING_PASSWORD_FILE "" CACHE FILEPATH
     "File that holds the PKCS#12 password or the token's PIN; empty: DUNVELT_SIGNING_PASSWORD at\
  build time")
+set(DUNVELT_SIGNING_TIMESTAMP_URL "" CACHE STRING
+    "RFC 3161 time-stamping servers, separated by ';', tried in order; empty: no timestamp")
 # A pkcs11: URI is no file path: CMake would make it absolute, and split it at its ';'.
 set_property(CACHE DUNVELT_SIGNING_CERTIFICATE PROPERTY TYPE STRING)
 
@@ -54,6 +56,19 @@ if(_certificate AND DUNVELT_SIGNING_PASSWORD_FILE AND NOT EXISTS "${DUNVELT_SIGN
   message(FATAL_ERROR "Signing password file not found: ${DUNVELT_SIGNING_PASSWORD_FILE}")
 endif()
 
+# Blanks separate servers too; a URL holds none.
+string(REGEX REPLACE "[ \t\r\n]+" ";" _servers "${DUNVELT_SIGNING_TIMESTAMP_URL}")
+list(REMOVE_ITEM _servers "")
+if(_servers AND NOT _certificate)
+  message(FATAL_ERROR "DUNVELT_SIGNING_TIMESTAMP_URL is set, but nothing is signed: set "
+                      "DUNVELT_SIGNING_CERTIFICATE too")
+endif()
+foreach(_server IN LISTS _servers)
+  if(NOT _server MATCHES "^https?://")
+    message(FATAL_ERROR "Not an http:// or https:// time-stamping server: ${_server}")
+  endif()
+endforeach()
+
 if(_certificate)
   find_program(DUNVELT_OSSLSIGNCODE osslsigncode)
   if(NOT DUNVELT_OSSLSIGNCODE)
@@ -69,6 +84,9 @@ if(_certificate)
   if(DUNVELT_SIGNING_PASSWORD_FILE)
     list(APPEND _options --password-file "${DUNVELT_SIGNING_PASSWORD_FILE}")
   endif()
+  foreach(_server IN LISTS _servers)
+    list(APPEND _options --timestamp "${_server}")
+  endforeach()
   # The password or PIN never appears on a command line: the script has osslsigncode read it
   # from the file or, through a pipe, from the environment.
   add_custom_command(TARGET Dunvelt POST_BUILD

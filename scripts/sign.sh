@@ -8,11 +8,13 @@
 # OPTIONS:
 #   --password-file FILE  the PKCS#12 password or the token's PIN; without it, the value of the
 #                         DUNVELT_SIGNING_PASSWORD environment variable
+#   --timestamp URL       an RFC 3161 time-stamping server; given more than once, the servers are
+#                         tried in order until one answers
 # The password never appears on a command line, where ps would show it: osslsigncode reads it
 # from the file, or from a pipe. On any failure the executable is removed, so that an unsigned or
 # half-signed file never passes for the build's output, and the next build links and signs it
 # again.
-set -u
+set -uf
 tool=$1 exe=$2
 shift 2
 signed="$exe.signing"
@@ -24,7 +26,7 @@ fail() {
   exit 1
 }
 
-certificate="" module="" key="" password_file=""
+certificate="" module="" key="" password_file="" servers=""
 while [ $# -gt 0 ]; do
   [ $# -ge 2 ] || fail "$1 needs a value"
   case $1 in
@@ -32,6 +34,7 @@ while [ $# -gt 0 ]; do
   --pkcs11-module) module=$2 ;;
   --key) key=$2 ;;
   --password-file) password_file=$2 ;;
+  --timestamp) servers="$servers $2" ;;
   *) fail "unknown option $1" ;;
   esac
   shift 2
@@ -55,6 +58,8 @@ else
   set -- -pkcs12 "$certificate"
   secret="password"
 fi
+# URLs hold no blanks, and globbing is off.
+for server in $servers; do set -- "$@" -ts "$server"; done
 set -- "$@" -h sha256 -n Dunvelt -in "$exe" -out "$signed"
 
 # Some versions of osslsigncode refuse to write over a file, such as one an interrupted run left.
@@ -84,4 +89,6 @@ said 'private key was not found' && fail "no key in the token matches $key"
 said 'certificate was not found' && fail "no certificate in the token matches $certificate"
 said 'No certificate found' && fail "$certificate holds no certificate"
 said 'key values mismatch' && fail "certificate $certificate does not belong to the key"
-fail "osslsigncode could not sign with $certificate: $(grep -v -e '^$' -e '^Engine ' "$log" | head -n 1)"
+said 'RFC 3161 timestamping failed' &&
+  fail "no time-stamping server gave a timestamp (tried:$servers)"
+fail "osslsigncode could not sign with $certificate: $(grep -v -e '^$' -e '^Engine ' -e '^Connecting to ' "$log" | head -n 1)"

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Release checks that need second builds of the launcher:
-#   release_tests.sh reproducible|signing|signing-token|install SOURCE BUILD SCRATCH
+#   release_tests.sh reproducible|signing|signing-token|timestamp|install SOURCE BUILD SCRATCH
 set -eu
 case_name=$1 source=$2 build=$3 scratch=$4
 rm -rf "$scratch"
@@ -44,9 +44,9 @@ fails_to_sign() {
     test -z "$(find "$scratch/failing" -maxdepth 1 -name 'Dunvelt.exe*')"
 }
 
-# osslsigncode verify against the test CA, which issued the signer's certificate:
-#   verify OPTIONS...
-verify() { osslsigncode verify -CAfile ca.pem "$@" >/dev/null 2>&1; }
+# osslsigncode verify against the test CA, which issued the signer's and the time-stamping
+# authority's certificates: verify OPTIONS...
+verify() { osslsigncode verify -CAfile ca.pem -TSA-CAfile ca.pem "$@" >/dev/null 2>&1; }
 
 # Whether the signed image, its signature removed, is the unsigned one: strips_to UNSIGNED SIGNED
 strips_to() {
@@ -182,6 +182,58 @@ signing-token)
     token_build "$scratch/failing" "$scratch/none.so" "$token_key" "$token_certificate" "$scratch/pin"
   fails_to_sign "a PKCS#11 module that cannot be loaded" "failed: PKCS#11 module .* cannot be loaded" \
     token_build "$scratch/failing" "$scratch/pin" "$token_key" "$token_certificate" "$scratch/pin"
+  ;;
+timestamp)
+  cd "$scratch"
+  make_signer
+  make_token
+  issue tsa "Dunvelt throwaway test time-stamping authority" 365 timeStamping
+  mkdir authority
+  /usr/bin/python3 "$source/tests/release/timestamp_authority.py" "$scratch/authority" \
+    "$scratch/tsa.pem" "$scratch/tsa-key.pem" 2>authority.log &
+  authority=$!
+  trap 'kill "$authority" 2>/dev/null' EXIT
+  # Starting Python and binding take well under a second; the bound only stops a hung start.
+  deadline=$(($(date +%s) + 60))
+  until [ -s authority/port ]; do
+    if ! kill -0 "$authority" 2>/dev/null || [ "$(date +%s)" -ge "$deadline" ]; then
+      echo "The time-stamping authority did not start:"
+      cat authority.log
+      exit 1
+    fi
+    sleep 0.1
+  done
+  server="http://127.0.0.1:$(cat authority/port)/"
+  unreachable="http://127.0.0.1:$(cat authority/closed-port)/"
+
+  check "a build with a timestamp succeeds when the first server cannot be reached" \
+    token_build "$scratch/stamped" "$module" "$token_key" "$token_certificate" "$scratch/pin" \
+    -DDUNVELT_SIGNING_TIMESTAMP_URL="$unreachable;$server"
+  stamped="$scratch/stamped/Dunvelt.exe"
+  osslsigncode verify -CAfile ca.pem -TSA-CAfile ca.pem -in "$stamped" >verify.txt 2>&1
+  check "the signature verifies" grep -q '^Signature verification: ok' verify.txt
+  check "... and carries the server's timestamp" \
+    grep -q '^Timestamp Server Signature verification: ok' verify.txt
+  # The certificate is valid for two days; a month later only the timestamp vouches for the time
+  # of signing.
+  later=$(($(date +%s) + 30 * 86400))
+  check "... and still verifies after the certificate has expired" \
+    verify -time "$later" -in "$stamped"
+  unsigned_copy "$build/Dunvelt.exe" unsigned.exe
+  check "removing the signature gives back the unsigned bytes" strips_to unsigned.exe "$stamped"
+
+  cp unsigned.exe untimestamped.exe
+  check "signing without a timestamp succeeds" "$source/scripts/sign.sh" osslsigncode \
+    untimestamped.exe --pkcs11-module "$module" --key "$token_key" --certificate signer.pem \
+    --password-file pin
+  check "... and that signature verifies today" verify -in untimestamped.exe
+  check "... but not after the certificate has expired" \
+    fails verify -time "$later" -in untimestamped.exe
+
+  fails_to_sign "time-stamping servers that cannot be reached" \
+    "failed: no time-stamping server gave a timestamp" \
+    token_build "$scratch/failing" "$module" "$token_key" "$token_certificate" "$scratch/pin" \
+    -DDUNVELT_SIGNING_TIMESTAMP_URL="$unreachable"
   ;;
 install)
   cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
