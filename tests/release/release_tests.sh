@@ -146,9 +146,12 @@ signing)
     wine "$scratch/signed/tests/wine/launch-tests.exe" arguments
 
   cp unsigned.exe from-environment.exe
+  # As an interrupted signing leaves it: osslsigncode 2.5 will not write over it.
+  echo half-written >from-environment.exe.signing
   check "the password can come from the environment" env DUNVELT_SIGNING_PASSWORD="correct horse" \
     "$source/scripts/sign.sh" osslsigncode from-environment.exe --certificate signer.p12
-  check "... and that signature verifies too" verify -in from-environment.exe
+  check "... and that signature verifies too, over what an interrupted signing left" \
+    verify -in from-environment.exe
 
   fails_to_sign "a wrong password" "failed: wrong password" \
     build_launcher "$scratch/failing" -DDUNVELT_SIGNING_CERTIFICATE="$scratch/signer.p12" \
