@@ -53,10 +53,13 @@ inline std::wstring LauncherPath() {
 }
 
 // Where the tests lay out their sample folders: DUNVELT_SCRATCH (the kit points it into %TEMP%),
-// else a folder beside the test programs.
+// else a folder beside the test programs, one for 32-bit Windows and one for 64-bit Windows, whose
+// tests of the same name may run at the same time.
 inline std::wstring ScratchFolder() {
   const std::wstring scratch = Variable(L"DUNVELT_SCRATCH");
-  return scratch.empty() ? ModuleFolder() + L"\\work" : scratch;
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  return !scratch.empty() ? scratch : ModuleFolder() + (wow64 ? L"\\work-wow64" : L"\\work");
 }
 
 // Calls visit(entry) for each file and folder directly inside the folder.
