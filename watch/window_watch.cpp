@@ -10,6 +10,7 @@
 #include <cmath>
 #include <map>
 
+#include "paths.h"
 #include "unique_handle.h"
 
 namespace dunvelt {
@@ -38,32 +39,6 @@ double NowMs() {
   constexpr double MsPerSecond = 1000.0;
   return static_cast<double>(counter.QuadPart) * MsPerSecond /
          static_cast<double>(frequency.QuadPart);
-}
-
-std::wstring ProcessImage(DWORD processId) {
-  const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-  if (!process) return {};
-  std::wstring path(LongestPath, L'\0');
-  DWORD size = LongestPath;
-  if (QueryFullProcessImageNameW(process.get(), 0, path.data(), &size) == FALSE) return {};
-  path.resize(size);
-  return path;
-}
-
-// The long, full form of a path, so that two spellings of one file compare equal.
-std::wstring Canonical(const std::wstring& path) {
-  std::wstring full(LongestPath, L'\0');
-  full.resize(GetFullPathNameW(path.c_str(), LongestPath, full.data(), nullptr));
-  std::wstring longForm(LongestPath, L'\0');
-  const DWORD length = GetLongPathNameW(full.c_str(), longForm.data(), LongestPath);
-  if (length == 0 || length >= longForm.size()) return full;
-  longForm.resize(length);
-  return longForm;
-}
-
-bool SamePath(const std::wstring& left, const std::wstring& right) {
-  return !left.empty() &&
-         CompareStringOrdinal(left.c_str(), -1, right.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
 // Raises the system timer resolution to a millisecond while it lives, so that a wait of 1 ms lasts
@@ -162,15 +137,16 @@ struct WindowWatch::State {
     }
     Record record;
     record.window.processId = processId;
-    record.window.image = ProcessImage(processId);
+    record.window.image = ProcessImagePath(processId);
     record.window.className = ClassOf(window);
     record.window.title = TitleOf(window);
     record.window.minimised = IsIconic(window) != FALSE;
-    record.window.application = SamePath(Canonical(record.window.image), applicationImage);
+    record.window.application = SamePath(CanonicalPath(record.window.image), applicationImage);
     record.first = record.last = now;
     track.record = records.size();
     records.push_back(std::move(record));
     if (processId == canaryId) SetEvent(canarySeen.get());
+    if (records.back().window.application) applicationShown = true;
   }
 
   void Poll(bool baseline) {
@@ -209,6 +185,7 @@ struct WindowWatch::State {
   UniqueHandle canarySeen{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   UniqueHandle thread;
   std::atomic<DWORD> canaryId{0};
+  std::atomic<bool> applicationShown{false};
 
   // The watch's thread owns these until Stop() has joined it.
   Cloaking cloaking;
@@ -333,7 +310,7 @@ std::wstring Describe(const ShownWindow& window) {
 }
 
 WindowWatch::WindowWatch(const std::wstring& applicationImage)
-    : state_(std::make_unique<State>(Canonical(applicationImage))) {}
+    : state_(std::make_unique<State>(CanonicalPath(applicationImage))) {}
 
 WindowWatch::~WindowWatch() { Stop(); }
 
@@ -363,6 +340,8 @@ std::vector<ShownWindow> WindowWatch::Stop() {
 }
 
 WatchFigures WindowWatch::Figures() const { return state_->figures; }
+
+bool WindowWatch::ApplicationShown() const { return state_->applicationShown; }
 
 bool RunWindowWatchCanaryIfAsked() {
   int count = 0;

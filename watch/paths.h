@@ -1,0 +1,22 @@
+// Paths of files and of processes' images, in a form that compares: the watch tells the
+// application's windows by their process's image, and the doctor finds the runtime's process and
+// the shortcuts to the launcher the same way.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace dunvelt {
+
+// The full, long form of a path, so that two spellings of one file compare equal.
+std::wstring CanonicalPath(const std::wstring& path);
+
+// Whether two canonical paths name the same file: case does not matter on Windows.
+bool SamePath(const std::wstring& left, const std::wstring& right);
+
+// The full path of the process's executable, or empty when it cannot be read (the process has
+// ended, or belongs to another user).
+std::wstring ProcessImagePath(DWORD processId);
+
+}  // namespace dunvelt
