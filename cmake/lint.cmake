@@ -9,7 +9,8 @@ add_test(NAME lint.clang-format
   COMMAND sh ${_lint} format ${DUNVELT_CLANG_FORMAT} ${CMAKE_SOURCE_DIR})
 add_test(NAME lint.shellcheck COMMAND sh ${_lint} shell ${DUNVELT_SHELLCHECK} ${CMAKE_SOURCE_DIR})
 
-# The product's sources, as its targets compile them: the launcher's, and the window watch's.
+# The product's sources, as its targets compile them: the launcher's, the window watch's and the
+# doctor's.
 function(dunvelt_launcher_sources target out)
   get_target_property(_sources ${target} SOURCES)
   list(FILTER _sources INCLUDE REGEX "\\.cpp$")
@@ -17,12 +18,16 @@ function(dunvelt_launcher_sources target out)
   set(${out} ${_sources} PARENT_SCOPE)
 endfunction()
 dunvelt_launcher_sources(dunvelt_core _portable_sources)
+dunvelt_launcher_sources(dunvelt_diagnosis _diagnosis_sources)
+list(APPEND _portable_sources ${_diagnosis_sources})
 dunvelt_launcher_sources(Dunvelt _windows_sources)
 dunvelt_launcher_sources(dunvelt_watch _watch_sources)
-list(APPEND _windows_sources ${_watch_sources})
+dunvelt_launcher_sources(Dunvelt-doctor _doctor_sources)
+list(APPEND _windows_sources ${_watch_sources} ${_doctor_sources})
 
 # The portable code is checked as the host unit tests compile it.
-set(_common_flags -std=c++17 -Wall -Wextra -I${CMAKE_SOURCE_DIR}/launcher)
+set(_common_flags -std=c++17 -Wall -Wextra -I${CMAKE_SOURCE_DIR}/launcher
+  -I${CMAKE_SOURCE_DIR}/doctor)
 add_test(NAME lint.clang-tidy.portable
   COMMAND sh ${_lint} tidy ${DUNVELT_CLANG_TIDY} ${CMAKE_SOURCE_DIR} ${_portable_sources}
           -- ${_common_flags})

@@ -1,6 +1,8 @@
 // Stands in for bin\java.exe. It writes what it received, its command line and its working
 // directory, to java-record-<pid>.txt in that directory, then tells the test it has started and,
-// when asked, holds on until the test releases it.
+// when asked, holds on until the test releases it. Asked for --list-modules, as the doctor asks a
+// runtime, it lists the modules DUNVELT_STANDIN_MODULES names, else java.base and orbisk, and
+// records nothing.
 #include <windows.h>
 
 #include <string>
@@ -22,7 +24,15 @@ std::string Utf8(const std::wstring& text) {
 
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wstring(argv[1]) == L"--list-modules") {
+    const std::wstring modules = Variable(L"DUNVELT_STANDIN_MODULES");
+    const std::string listing = modules.empty() ? "java.base@17\r\norbisk\r\n" : Utf8(modules);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), listing.data(), static_cast<DWORD>(listing.size()),
+              &written, nullptr);
+    return 0;
+  }
   wchar_t directory[MAX_PATH * 4];
   GetCurrentDirectoryW(MAX_PATH * 4, directory);
   const std::string record = Utf8(GetCommandLineW()) + "\n" + Utf8(directory) + "\n";

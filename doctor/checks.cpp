@@ -1,0 +1,718 @@
+#include "checks.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "launch_parameters.h"
+#include "paths.h"
+#include "unique_handle.h"
+#include "window_watch.h"
+
+namespace dunvelt::doctor {
+namespace {
+
+// Bounds, not expectations: a loaded machine, a virus scanner or emulation can make a start take
+// many seconds.
+constexpr DWORD ProbeDeadlineMs = 60000;
+constexpr DWORD LauncherDeadlineMs = 60000;
+constexpr DWORD RuntimeDeadlineMs = 60000;
+// Once the runtime runs, the launch goes on being watched for this long, unless the
+// application's window appears first or the runtime ends: a terminal that takes over a console
+// shows it a moment after the console is made.
+constexpr DWORD WatchAfterRuntimeMs = 3000;
+constexpr DWORD PollMs = 10;
+constexpr DWORD MsPerSecond = 1000;
+constexpr std::size_t ReadChunk = 4096;
+
+std::wstring Wide(std::u16string_view text) { return {text.begin(), text.end()}; }
+
+std::wstring RuntimePath(const Install& install) {
+  return install.folder + (install.folder.back() == L'\\' ? L"" : L"\\") + Wide(JavaRuntimePath);
+}
+
+bool IsNetworkPath(const std::wstring& path) {
+  return path.rfind(L"\\\\", 0) == 0 && path.rfind(L"\\\\?\\", 0) != 0 &&
+         path.rfind(L"\\\\.\\", 0) != 0;
+}
+
+// The platform's words for an error, and its number.
+std::wstring ErrorText(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring words = length > 0 ? std::wstring(text, length) : std::wstring();
+  LocalFree(text);
+  while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' ||
+                            words.back() == L' ' || words.back() == L'.')) {
+    words.pop_back();
+  }
+  return (words.empty() ? L"" : words + L", ") + L"error " + std::to_wstring(error);
+}
+
+std::wstring FileName(const std::wstring& path) {
+  return path.substr(path.find_last_of(L'\\') + 1);
+}
+
+// --- The runtime -----------------------------------------------------------------------------
+
+// The machine a PE file is built for; 0 when the file is no PE image.
+std::uint16_t ImageMachine(const std::wstring& path) {
+  const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) return 0;
+  IMAGE_DOS_HEADER dos{};
+  DWORD read = 0;
+  if (ReadFile(file.get(), &dos, sizeof dos, &read, nullptr) == FALSE || read != sizeof dos ||
+      dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew <= 0) {
+    return 0;
+  }
+  struct {
+    DWORD signature;
+    IMAGE_FILE_HEADER header;
+  } nt{};
+  if (SetFilePointer(file.get(), dos.e_lfanew, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      ReadFile(file.get(), &nt, sizeof nt, &read, nullptr) == FALSE || read != sizeof nt ||
+      nt.signature != IMAGE_NT_SIGNATURE) {
+    return 0;
+  }
+  return nt.header.Machine;
+}
+
+// The machine Windows itself runs on, whatever this 32-bit program runs as.
+std::uint16_t NativeMachine() {
+  using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+  // Windows 10 1709 and later; it alone tells ARM64 that emulates x64.
+  const auto isWow64Process2 = reinterpret_cast<IsWow64Process2Function>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2")));
+  USHORT process = 0;
+  USHORT native = 0;
+  if (isWow64Process2 != nullptr && isWow64Process2(GetCurrentProcess(), &process, &native) != 0) {
+    return native;
+  }
+  SYSTEM_INFO system{};
+  GetNativeSystemInfo(&system);
+  switch (system.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64:
+      return MachineAmd64;
+    case PROCESSOR_ARCHITECTURE_ARM64:
+      return MachineArm64;
+    case PROCESSOR_ARCHITECTURE_ARM:
+      return MachineArm;
+    default:
+      return MachineI386;
+  }
+}
+
+struct CommandOutcome {
+  bool started = false;
+  DWORD startError = 0;
+  bool ended = false;
+  DWORD exitCode = 0;
+  std::string output;  // standard output and error together
+};
+
+DWORD WINAPI ReadAll(void* parameter) {
+  auto* read = static_cast<std::pair<HANDLE, std::string*>*>(parameter);
+  std::array<char, ReadChunk> buffer{};
+  DWORD got = 0;
+  while (ReadFile(read->first, buffer.data(), buffer.size(), &got, nullptr) != FALSE && got > 0) {
+    read->second->append(buffer.data(), got);
+  }
+  return 0;
+}
+
+// Runs the install's runtime hidden, with no console window, in the install folder, and collects
+// what it prints until it ends or the deadline comes; at the deadline it is ended.
+CommandOutcome RunRuntime(const Install& install, const wchar_t* arguments) {
+  const std::wstring program = RuntimePath(install);
+  CommandOutcome outcome;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (CreatePipe(&readEnd, &writeEnd, &inherit, 0) == FALSE) {
+    outcome.startError = GetLastError();
+    return outcome;
+  }
+  UniqueHandle reading(readEnd);
+  UniqueHandle writing(writeEnd);
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
+  std::wstring command = L"\"" + program + L"\" " + arguments;
+  PROCESS_INFORMATION process{};
+  if (CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                     nullptr, install.folder.c_str(), &startup, &process) == FALSE) {
+    outcome.startError = GetLastError();
+    return outcome;
+  }
+  outcome.started = true;
+  const UniqueHandle child(process.hProcess);
+  CloseHandle(process.hThread);
+  writing.reset();  // the reader sees the end once the child's copy closes too
+  std::pair<HANDLE, std::string*> read{readEnd, &outcome.output};
+  const UniqueHandle reader(CreateThread(nullptr, 0, ReadAll, &read, 0, nullptr));
+  outcome.ended = WaitForSingleObject(child.get(), ProbeDeadlineMs) == WAIT_OBJECT_0;
+  if (!outcome.ended) TerminateProcess(child.get(), 1);
+  GetExitCodeProcess(child.get(), &outcome.exitCode);
+  if (reader) WaitForSingleObject(reader.get(), ProbeDeadlineMs);
+  return outcome;
+}
+
+std::wstring FirstLine(const std::string& text) {
+  const std::string line = text.substr(0, text.find_first_of("\r\n"));
+  std::wstring wide(line.size(), L'\0');
+  wide.resize(MultiByteToWideChar(CP_ACP, 0, line.data(), static_cast<int>(line.size()),
+                                  wide.data(), static_cast<int>(wide.size())));
+  return wide;
+}
+
+// --- The interpreter -------------------------------------------------------------------------
+
+std::wstring RegistryText(HKEY root, const wchar_t* key, const wchar_t* name, REGSAM view) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExW(root, key, 0, KEY_QUERY_VALUE | view, &opened) != ERROR_SUCCESS) return {};
+  DWORD type = 0;
+  DWORD bytes = 0;
+  std::wstring text;
+  if (RegQueryValueExW(opened, name, nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS &&
+      (type == REG_SZ || type == REG_EXPAND_SZ)) {
+    text.resize(bytes / sizeof(wchar_t) + 1);
+    bytes = static_cast<DWORD>(text.size()) * static_cast<DWORD>(sizeof(wchar_t));
+    if (RegQueryValueExW(opened, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
+                         &bytes) != ERROR_SUCCESS) {
+      bytes = 0;
+    }
+    text.resize(bytes / sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0') text.pop_back();
+  }
+  RegCloseKey(opened);
+  return text;
+}
+
+DWORD RegistryNumber(HKEY root, const wchar_t* key, const wchar_t* name) {
+  DWORD value = 0;
+  DWORD bytes = sizeof value;
+  if (RegGetValueW(root, key, name, RRF_RT_REG_DWORD, nullptr, &value, &bytes) != ERROR_SUCCESS) {
+    return 0;
+  }
+  return value;
+}
+
+bool OnSixtyFourBitWindows() {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) != FALSE && wow64 != FALSE;
+}
+
+// The AutoRun commands cmd.exe runs before every command. This doctor is 32-bit like the launcher,
+// so on 64-bit Windows the cmd.exe both start reads HKLM's 32-bit view.
+std::vector<AutoRun> AutoRuns() {
+  constexpr const wchar_t* Key = L"Software\\Microsoft\\Command Processor";
+  constexpr const wchar_t* Value = L"AutoRun";
+  const std::wstring machineKey = L"HKLM\\Software\\Microsoft\\Command Processor";
+  std::vector<AutoRun> autoRuns;
+  const auto add = [&](std::wstring where, std::wstring command) {
+    if (!command.empty()) autoRuns.push_back({std::move(where), std::move(command)});
+  };
+  if (OnSixtyFourBitWindows()) {
+    add(machineKey + L", 32-bit view, which the launcher's cmd.exe reads",
+        RegistryText(HKEY_LOCAL_MACHINE, Key, Value, KEY_WOW64_32KEY));
+    add(machineKey + L", 64-bit view, which 64-bit programs' cmd.exe reads",
+        RegistryText(HKEY_LOCAL_MACHINE, Key, Value, KEY_WOW64_64KEY));
+  } else {
+    add(machineKey, RegistryText(HKEY_LOCAL_MACHINE, Key, Value, 0));
+  }
+  add(L"HKCU\\Software\\Microsoft\\Command Processor",
+      RegistryText(HKEY_CURRENT_USER, Key, Value, 0));
+  return autoRuns;
+}
+
+// What cmd.exe printed to the pipe: "cmd /U" writes UTF-16, so that any folder's name survives.
+std::wstring ReadPipe(HANDLE pipe, HANDLE interpreter) {
+  OVERLAPPED overlapped{};
+  const UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  overlapped.hEvent = event.get();
+  if (ConnectNamedPipe(pipe, &overlapped) == FALSE && GetLastError() == ERROR_IO_PENDING) {
+    const std::array<HANDLE, 2> waits{event.get(), interpreter};
+    if (WaitForMultipleObjects(2, waits.data(), FALSE, ProbeDeadlineMs) != WAIT_OBJECT_0) {
+      CancelIo(pipe);
+      return {};
+    }
+  }
+  std::string bytes;
+  std::array<char, ReadChunk> buffer{};
+  for (;;) {
+    DWORD got = 0;
+    ResetEvent(event.get());
+    if (ReadFile(pipe, buffer.data(), buffer.size(), &got, &overlapped) == FALSE) {
+      if (GetLastError() != ERROR_IO_PENDING ||
+          WaitForSingleObject(event.get(), ProbeDeadlineMs) != WAIT_OBJECT_0 ||
+          GetOverlappedResult(pipe, &overlapped, &got, FALSE) == FALSE) {
+        CancelIo(pipe);
+        break;
+      }
+    }
+    if (got == 0) break;
+    bytes.append(buffer.data(), got);
+  }
+  std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
+  bytes.copy(reinterpret_cast<char*>(text.data()), text.size() * sizeof(wchar_t));
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+  return text;
+}
+
+// --- The shortcuts ---------------------------------------------------------------------------
+
+template <typename Interface>
+struct Releaser {
+  void operator()(Interface* object) const { object->Release(); }
+};
+template <typename Interface>
+using ComPointer = std::unique_ptr<Interface, Releaser<Interface>>;
+
+// The thread's COM apartment, for the shell's link objects; released when it was made.
+class ComApartment {
+ public:
+  ComApartment() : initialized_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) >= 0) {}
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+  ~ComApartment() {
+    if (initialized_) CoUninitialize();
+  }
+
+ private:
+  bool initialized_;
+};
+
+// A shortcut's texts are paths, which the shell keeps to MAX_PATH.
+constexpr int LinkTextCapacity = MAX_PATH + 1;
+
+std::wstring UpToNull(const std::wstring& text) { return text.substr(0, text.find(L'\0')); }
+
+std::wstring Expanded(const std::wstring& text) {
+  std::wstring expanded(ExpandEnvironmentStringsW(text.c_str(), nullptr, 0), L'\0');
+  expanded.resize(ExpandEnvironmentStringsW(text.c_str(), expanded.data(),
+                                            static_cast<DWORD>(expanded.size())));
+  while (!expanded.empty() && expanded.back() == L'\0') expanded.pop_back();
+  return expanded;
+}
+
+// The shortcuts in the folder, and with `withSubfolders` in the folders below it: the Start menu
+// shows those, while the desktop and Startup use only their own.
+void AddLinks(const std::wstring& folder, bool withSubfolders, std::set<std::wstring>& links) {
+  WIN32_FIND_DATAW entry;
+  const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = entry.cFileName;
+    const std::wstring path = folder + L"\\" + name;
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      // A junction could lead back up the tree.
+      if (withSubfolders && name != L"." && name != L".." &&
+          (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        AddLinks(path, true, links);
+      }
+    } else if (name.size() > 4 && CompareStringOrdinal(name.c_str() + name.size() - 4, 4, L".lnk",
+                                                       4, TRUE) == CSTR_EQUAL) {
+      links.insert(path);
+    }
+  } while (FindNextFileW(find, &entry) != FALSE);
+  FindClose(find);
+}
+
+std::wstring KnownFolder(REFKNOWNFOLDERID id) {
+  wchar_t* path = nullptr;
+  std::wstring folder;
+  if (SHGetKnownFolderPath(id, 0, nullptr, &path) == S_OK) folder = path;
+  CoTaskMemFree(path);
+  return folder;
+}
+
+struct Link {
+  std::wstring target;
+  std::wstring startIn;
+};
+
+bool ReadLink(const std::wstring& path, Link& link) {
+  IShellLinkW* shellLink = nullptr;
+  if (CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                       reinterpret_cast<void**>(&shellLink)) < 0) {
+    return false;
+  }
+  const ComPointer<IShellLinkW> owned(shellLink);
+  IPersistFile* file = nullptr;
+  if (shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)) < 0) {
+    return false;
+  }
+  const ComPointer<IPersistFile> persist(file);
+  // Loaded only: resolving a link could rewrite it.
+  if (persist->Load(path.c_str(), STGM_READ) < 0) return false;
+  std::wstring target(LinkTextCapacity, L'\0');
+  if (shellLink->GetPath(target.data(), LinkTextCapacity, nullptr, SLGP_RAWPATH) != S_OK) {
+    return false;
+  }
+  std::wstring startIn(LinkTextCapacity, L'\0');
+  shellLink->GetWorkingDirectory(startIn.data(), LinkTextCapacity);
+  link.target = Expanded(UpToNull(target));
+  link.startIn = Expanded(UpToNull(startIn));
+  return true;
+}
+
+// --- The launch ------------------------------------------------------------------------------
+
+struct ProcessEntry {
+  DWORD id;
+  DWORD parent;
+  std::wstring name;
+};
+
+std::vector<ProcessEntry> Processes() {
+  std::vector<ProcessEntry> processes;
+  const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (snapshot.get() == INVALID_HANDLE_VALUE) return processes;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more != FALSE;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    processes.push_back({entry.th32ProcessID, entry.th32ParentProcessID, entry.szExeFile});
+  }
+  return processes;
+}
+
+bool NameIs(const std::wstring& name, const wchar_t* expected) {
+  return CompareStringOrdinal(name.c_str(), -1, expected, -1, TRUE) == CSTR_EQUAL;
+}
+
+// The processes that run the install's runtime, by their image.
+std::set<DWORD> RuntimeProcesses(const std::vector<ProcessEntry>& processes,
+                                 const std::wstring& runtime) {
+  std::set<DWORD> found;
+  const std::wstring name = FileName(runtime);
+  for (const ProcessEntry& process : processes) {
+    if (NameIs(process.name, name.c_str()) &&
+        SamePath(CanonicalPath(ProcessImagePath(process.id)), runtime)) {
+      found.insert(process.id);
+    }
+  }
+  return found;
+}
+
+bool Ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
+
+std::uint32_t ExitCodeOf(HANDLE process) {
+  DWORD code = 0;
+  GetExitCodeProcess(process, &code);
+  return code;
+}
+
+DWORD ElapsedMs(ULONGLONG since) { return static_cast<DWORD>(GetTickCount64() - since); }
+
+DWORD LifetimeMs(HANDLE process) {
+  FILETIME created{};
+  FILETIME exited{};
+  FILETIME kernel{};
+  FILETIME user{};
+  if (GetProcessTimes(process, &created, &exited, &kernel, &user) == FALSE) return 0;
+  const auto ticks = [](const FILETIME& time) {
+    ULARGE_INTEGER value{};
+    value.LowPart = time.dwLowDateTime;
+    value.HighPart = time.dwHighDateTime;
+    return value.QuadPart;
+  };
+  constexpr ULONGLONG TicksPerMs = 10000;
+  return static_cast<DWORD>((ticks(exited) - ticks(created)) / TicksPerMs);
+}
+
+// Follows one launch as it runs: the launcher's process, the interpreters it starts, and the
+// runtime, a process of the install's bin\java.exe that did not run before the launch.
+class LaunchFollower {
+ public:
+  LaunchFollower(std::wstring runtimePath, HANDLE launcher, LaunchOutcome& outcome)
+      : runtimePath_(std::move(runtimePath)),
+        runningBefore_(RuntimeProcesses(Processes(), runtimePath_)),
+        launcher_(launcher),
+        launcherId_(GetProcessId(launcher)),
+        started_(GetTickCount64()),
+        outcome_(outcome) {}
+
+  // Looks once; true while the launch is worth watching on: until the runtime has run a moment,
+  // showed the application's window or ended, or until nothing is left that could start it.
+  bool Look(const WindowWatch& watch) {
+    if (!outcome_.ended && Ended(launcher_)) {
+      outcome_.ended = true;
+      outcome_.exitCode = ExitCodeOf(launcher_);
+    }
+    if (!runtime_) FindProcesses();
+    if (outcome_.runtimeStarted) {
+      return runtime_ && !Ended(runtime_.get()) && !watch.ApplicationShown() &&
+             ElapsedMs(runtimeSeen_) <= WatchAfterRuntimeMs;
+    }
+    const bool interpretersEnded =
+        !interpreters_.empty() &&
+        std::all_of(interpreters_.begin(), interpreters_.end(),
+                    [](const UniqueHandle& interpreter) { return Ended(interpreter.get()); });
+    return !(outcome_.ended && (outcome_.exitCode != 0 || interpretersEnded)) &&
+           ElapsedMs(started_) <= RuntimeDeadlineMs;
+  }
+
+  // Waits what is left of the deadline for the launcher to end, and notes how the runtime ended.
+  void Finish() {
+    if (!outcome_.ended) {
+      const DWORD left = LauncherDeadlineMs - std::min(LauncherDeadlineMs, ElapsedMs(started_));
+      outcome_.ended = WaitForSingleObject(launcher_, left) == WAIT_OBJECT_0;
+      outcome_.exitCode = ExitCodeOf(launcher_);
+    }
+    if (outcome_.ended && outcome_.exitCode != 0) {
+      outcome_.exitMeaning = ErrorText(outcome_.exitCode);
+    }
+    if (runtime_ && Ended(runtime_.get())) {
+      outcome_.runtimeEnded = true;
+      outcome_.runtimeExitCode = ExitCodeOf(runtime_.get());
+      outcome_.runtimeLivedMs = LifetimeMs(runtime_.get());
+    }
+  }
+
+ private:
+  void FindProcesses() {
+    const std::vector<ProcessEntry> processes = Processes();
+    for (DWORD id : RuntimeProcesses(processes, runtimePath_)) {
+      if (runningBefore_.count(id) != 0) continue;
+      runtime_.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
+      outcome_.runtimeStarted = true;
+      outcome_.runtimeId = id;
+      outcome_.runtimeStartedAfterMs = ElapsedMs(started_);
+      runtimeSeen_ = GetTickCount64();
+      return;
+    }
+    for (const ProcessEntry& process : processes) {
+      if (process.parent == launcherId_ && interpreterIds_.insert(process.id).second) {
+        interpreters_.emplace_back(OpenProcess(SYNCHRONIZE, FALSE, process.id));
+      }
+    }
+  }
+
+  std::wstring runtimePath_;
+  std::set<DWORD> runningBefore_;
+  HANDLE launcher_;
+  DWORD launcherId_;
+  ULONGLONG started_;
+  LaunchOutcome& outcome_;
+  UniqueHandle runtime_;
+  ULONGLONG runtimeSeen_ = 0;
+  std::vector<UniqueHandle> interpreters_;  // an interpreter that ended unseen is not here
+  std::set<DWORD> interpreterIds_;
+};
+
+}  // namespace
+
+Findings CheckFolder(const Install& install) {
+  if (IsNetworkPath(install.folder)) {
+    return {{Verdict::Problem,
+             L"The install folder " + install.folder +
+                 L" is a network path. cmd.exe cannot run in one and falls back to the Windows"
+                 L" folder, where there is no bin\\java.exe: install the application on a local"
+                 L" drive."}};
+  }
+  const std::wstring root = install.folder.substr(0, 3);
+  if (GetDriveTypeW(root.c_str()) == DRIVE_REMOTE) {
+    return {{Verdict::Warning,
+             L"The install folder " + install.folder + L" is on the network drive " +
+                 root.substr(0, 2) +
+                 L". It works while the drive is connected, but Windows may ask before it starts"
+                 L" a program from the network, and the drive may be missing when the user signs"
+                 L" in: install the application on a local drive."}};
+  }
+  return {{Verdict::Ok, L"The install folder " + install.folder + L" holds " + LauncherName +
+                            L", on a local drive."}};
+}
+
+Findings CheckRuntime(const Install& install) {
+  const std::wstring runtime = RuntimePath(install);
+  const std::wstring name = Wide(JavaRuntimePath);
+  const DWORD attributes = GetFileAttributesW(runtime.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return {{Verdict::Problem, L"There is no " + name +
+                                   L" in the install folder. The launcher starts the runtime"
+                                   L" by that path: ship the Java runtime with its " +
+                                   name + L" (jlink --strip-native-commands leaves it out)."}};
+  }
+  const std::uint16_t machine =
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ImageMachine(runtime);
+  if (machine == 0) {
+    return {{Verdict::Problem, name + L" is not a Windows program: replace it with the Java"
+                                      L" runtime's own java.exe."}};
+  }
+  const std::uint16_t native = NativeMachine();
+  if (!CanRun(native, machine)) {
+    return {{Verdict::Problem, name + L" is built for " + MachineName(machine) +
+                                   L", which this Windows (" + MachineName(native) +
+                                   L") cannot run: ship a runtime built for " +
+                                   MachineName(native) + L"."}};
+  }
+  Findings findings{{Verdict::Ok, name + L" is a program for " + MachineName(machine) +
+                                      L", which this Windows (" + MachineName(native) +
+                                      L") runs."}};
+
+  const std::string module = LaunchedModule();
+  const std::wstring wideModule(module.begin(), module.end());
+  const CommandOutcome listing = RunRuntime(install, L"--list-modules");
+  const std::wstring asked = name + L" --list-modules";
+  if (!listing.started) {
+    findings.push_back({Verdict::Problem, asked + L" could not be started (" +
+                                              ErrorText(listing.startError) + L")."});
+  } else if (!listing.ended) {
+    findings.push_back({Verdict::Problem, asked + L" did not answer within " +
+                                              std::to_wstring(ProbeDeadlineMs / MsPerSecond) +
+                                              L" s."});
+  } else if (listing.exitCode != 0) {
+    findings.push_back({Verdict::Problem, asked + L" ended with code " +
+                                              std::to_wstring(listing.exitCode) + L": " +
+                                              FirstLine(listing.output)});
+  } else if (!ListsModule(listing.output, module)) {
+    findings.push_back(
+        {Verdict::Problem, L"The runtime does not list the module " + wideModule +
+                               L", which the launcher starts: build the runtime image with it"
+                               L" (jlink --add-modules " +
+                               wideModule + L", with the application on --module-path)."});
+  } else {
+    findings.push_back({Verdict::Ok, L"The runtime lists the module " + wideModule + L"."});
+  }
+  return findings;
+}
+
+Findings CheckInterpreter(const Install& install) {
+  InterpreterProbe probe;
+  probe.installFolder = install.folder;
+  probe.networkPath = IsNetworkPath(install.folder);
+  probe.autoRuns = AutoRuns();
+  probe.disableCmd = RegistryNumber(
+      HKEY_CURRENT_USER, L"Software\\Policies\\Microsoft\\Windows\\System", L"DisableCMD");
+
+  // Its answer comes back through a pipe, so that nothing is written on the machine.
+  const std::wstring pipeName = L"\\\\.\\pipe\\dunvelt-doctor-" +
+                                std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                std::to_wstring(GetTickCount64());
+  const UniqueHandle pipe(CreateNamedPipeW(
+      pipeName.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr));
+  // As the launcher does: the shell runs "cmd.exe", hidden, in the install folder.
+  const std::wstring parameters = L"/U /C cd >" + pipeName;
+  SHELLEXECUTEINFOW request{};
+  request.cbSize = sizeof request;
+  request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+  request.lpFile = L"cmd.exe";
+  request.lpParameters = parameters.c_str();
+  request.lpDirectory = install.folder.c_str();
+  request.nShow = SW_HIDE;
+  if (pipe.get() == INVALID_HANDLE_VALUE || ShellExecuteExW(&request) == FALSE) {
+    probe.startError = ErrorText(GetLastError());
+  } else {
+    probe.started = true;
+    const UniqueHandle interpreter(request.hProcess);
+    probe.ranIn = ReadPipe(pipe.get(), interpreter.get());
+    probe.answered = !probe.ranIn.empty();
+    probe.ranInInstallFolder =
+        probe.answered && SamePath(CanonicalPath(probe.ranIn), CanonicalPath(install.folder));
+    if (interpreter) WaitForSingleObject(interpreter.get(), ProbeDeadlineMs);
+  }
+  return JudgeInterpreter(probe);
+}
+
+Findings CheckShortcuts(const Install& install) {
+  const ComApartment apartment;
+  std::set<std::wstring> links;
+  const std::array<std::pair<const KNOWNFOLDERID*, bool>, 6> folders{{
+      {&FOLDERID_Programs, true},
+      {&FOLDERID_CommonPrograms, true},
+      {&FOLDERID_Desktop, false},
+      {&FOLDERID_PublicDesktop, false},
+      {&FOLDERID_Startup, false},
+      {&FOLDERID_CommonStartup, false},
+  }};
+  for (const auto& [id, withSubfolders] : folders) {
+    const std::wstring path = KnownFolder(*id);
+    if (!path.empty()) AddLinks(path, withSubfolders, links);
+  }
+  const std::wstring launcher = CanonicalPath(install.launcher);
+  const std::wstring folder = CanonicalPath(install.folder);
+  Findings findings;
+  int good = 0;
+  for (const std::wstring& path : links) {
+    Link link;
+    if (!ReadLink(path, link) || !SamePath(CanonicalPath(link.target), launcher)) continue;
+    if (link.startIn.empty()) {
+      findings.push_back({Verdict::Warning, L"The shortcut " + path +
+                                                L" has no \"Start in\" folder, so Windows"
+                                                L" chooses one: set it to " +
+                                                install.folder + L"."});
+    } else if (!SamePath(CanonicalPath(link.startIn), folder)) {
+      findings.push_back({Verdict::Problem, L"The shortcut " + path + L" starts Dunvelt.exe in \"" +
+                                                link.startIn +
+                                                L"\", where there is no bin\\java.exe: set its"
+                                                L" \"Start in\" folder to " +
+                                                install.folder + L"."});
+    } else {
+      ++good;
+    }
+  }
+  if (findings.empty()) {
+    findings.push_back(
+        {Verdict::Ok, good == 0 ? L"No shortcut in the Start menu, on the desktop or in Startup"
+                                  L" points at this Dunvelt.exe."
+                                : std::to_wstring(good) + L" shortcuts to this Dunvelt.exe start"
+                                                          L" it in the install folder."});
+  }
+  return findings;
+}
+
+Findings CheckLaunch(const Install& install) {
+  LaunchOutcome outcome;
+  outcome.endDeadlineSeconds = LauncherDeadlineMs / MsPerSecond;
+  outcome.runtimeDeadlineSeconds = RuntimeDeadlineMs / MsPerSecond;
+  outcome.runtimeCommand = ConsoleCommand();
+  const std::wstring runtimePath = CanonicalPath(RuntimePath(install));
+
+  WindowWatch watch(runtimePath);
+  outcome.watched = watch.Start();
+  // As Explorer starts a double-clicked program: the default verb, shown, in its folder.
+  SHELLEXECUTEINFOW request{};
+  request.cbSize = sizeof request;
+  request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+  request.lpFile = install.launcher.c_str();
+  request.lpDirectory = install.folder.c_str();
+  request.nShow = SW_SHOWNORMAL;
+  outcome.started = ShellExecuteExW(&request) != FALSE;
+  if (!outcome.started) {
+    outcome.startError = ErrorText(GetLastError());
+    return JudgeLaunch(outcome);
+  }
+  const UniqueHandle launcher(request.hProcess);
+  LaunchFollower follower(runtimePath, launcher.get(), outcome);
+  while (follower.Look(watch)) Sleep(PollMs);
+  follower.Finish();
+
+  for (const ShownWindow& window : watch.Stop()) {
+    if (window.application) {
+      outcome.applicationShown = true;
+    } else {
+      outcome.otherWindows.push_back({Describe(window), FileName(window.image)});
+    }
+  }
+  outcome.watchedMs = static_cast<std::uint32_t>(watch.Figures().watchedMs);
+  return JudgeLaunch(outcome);
+}
+
+}  // namespace dunvelt::doctor

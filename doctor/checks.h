@@ -1,0 +1,33 @@
+// The doctor's checks on Windows, in the order they run. Each reads what the machine holds, or
+// runs the runtime, the interpreter or the launcher as a user's launch would, and says what it
+// found; none changes the machine.
+#pragma once
+
+#include <string>
+
+#include "diagnosis.h"
+
+namespace dunvelt::doctor {
+
+// The launcher's file, which the doctor's argument may name.
+inline constexpr const wchar_t* LauncherName = L"Dunvelt.exe";
+
+struct Install {
+  std::wstring folder;    // full path, without a closing backslash unless it is a drive's root
+  std::wstring launcher;  // the Dunvelt.exe in it
+};
+
+// It holds Dunvelt.exe, on a local drive.
+Findings CheckFolder(const Install& install);
+// bin\java.exe exists, is a program this Windows runs, and lists the application's module.
+Findings CheckRuntime(const Install& install);
+// cmd.exe, started as the launcher starts it, runs in the install folder; and what may stop it.
+Findings CheckInterpreter(const Install& install);
+// Every shortcut to this Dunvelt.exe in the Start menu, on the desktop and in Startup starts it
+// in the install folder.
+Findings CheckShortcuts(const Install& install);
+// Dunvelt.exe, started as a double-click starts it and watched, ends at once, starts the runtime
+// and shows no window; the application is left running.
+Findings CheckLaunch(const Install& install);
+
+}  // namespace dunvelt::doctor

@@ -1,0 +1,276 @@
+#include "diagnosis.h"
+
+#include <algorithm>
+#include <cwctype>
+
+#include "launch_parameters.h"
+
+namespace dunvelt::doctor {
+namespace {
+
+Finding Ok(std::wstring text) { return {Verdict::Ok, std::move(text)}; }
+Finding Warning(std::wstring text) { return {Verdict::Warning, std::move(text)}; }
+Finding Problem(std::wstring text) { return {Verdict::Problem, std::move(text)}; }
+
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+std::wstring Seconds(std::uint32_t ms) {
+  constexpr std::uint32_t MsPerSecond = 1000;
+  constexpr std::uint32_t Tenths = 100;
+  return std::to_wstring(ms / MsPerSecond) + L"." + std::to_wstring(ms % MsPerSecond / Tenths) +
+         L" s";
+}
+
+std::wstring Lower(std::wstring text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
+  return text;
+}
+
+std::wstring AutoRunList(const std::vector<AutoRun>& autoRuns) {
+  std::wstring list;
+  for (const AutoRun& autoRun : autoRuns) {
+    if (!list.empty()) list += L"; ";
+    list += Quoted(autoRun.command) + L" in " + autoRun.where;
+  }
+  return list;
+}
+
+constexpr std::uint32_t CmdDisabledWithScripts = 1;
+
+// Why cmd.exe did not run the command in the install folder, from what the machine holds.
+std::wstring WhyNotInTheFolder(const InterpreterProbe& probe) {
+  std::wstring why;
+  if (probe.networkPath) {
+    why +=
+        L" cmd.exe cannot run in a network path (UNC) and falls back to the Windows folder:"
+        L" install the application on a local drive.";
+  }
+  if (!probe.autoRuns.empty()) {
+    why += L" cmd.exe runs an AutoRun command before every command, the launcher's too: " +
+           AutoRunList(probe.autoRuns) +
+           L". One that changes the folder breaks the launch: remove it, or make it keep the"
+           L" folder.";
+  }
+  if (why.empty()) {
+    why = L" Nothing on this machine explains it: no network path, and no AutoRun command.";
+  }
+  return why;
+}
+
+}  // namespace
+
+std::wstring Line(const Finding& finding) {
+  switch (finding.verdict) {
+    case Verdict::Ok:
+      return L"OK: " + finding.text;
+    case Verdict::Warning:
+      return L"WARNING: " + finding.text;
+    case Verdict::Problem:
+      break;
+  }
+  return L"PROBLEM: " + finding.text;
+}
+
+std::wstring Summary(const Findings& findings) {
+  const auto count = [&](Verdict verdict) {
+    return std::to_wstring(std::count_if(findings.begin(), findings.end(),
+                                         [&](const Finding& f) { return f.verdict == verdict; }));
+  };
+  return count(Verdict::Problem) + L" problems, " + count(Verdict::Warning) + L" warnings";
+}
+
+int ExitCode(const Findings& findings) {
+  return std::any_of(findings.begin(), findings.end(),
+                     [](const Finding& f) { return f.verdict == Verdict::Problem; })
+             ? 1
+             : 0;
+}
+
+std::wstring MachineName(std::uint16_t machine) {
+  switch (machine) {
+    case MachineI386:
+      return L"x86";
+    case MachineAmd64:
+      return L"x64";
+    case MachineArm64:
+      return L"ARM64";
+    case MachineArm:
+      return L"ARM";
+    default:
+      return L"machine type " + std::to_wstring(machine);
+  }
+}
+
+bool CanRun(std::uint16_t native, std::uint16_t image) {
+  if (image == MachineI386) {
+    return native == MachineI386 || native == MachineAmd64 || native == MachineArm64;
+  }
+  if (image == MachineAmd64) return native == MachineAmd64 || native == MachineArm64;
+  if (image == MachineArm64) return native == MachineArm64;
+  if (image == MachineArm) return native == MachineArm || native == MachineArm64;
+  return false;
+}
+
+std::string LaunchedModule() {
+  constexpr std::u16string_view Switch = u" -m ";
+  std::u16string_view module = JavaLaunchArguments.substr(JavaLaunchArguments.find(Switch));
+  module.remove_prefix(Switch.size());
+  module = module.substr(0, module.find(u'/'));
+  return {module.begin(), module.end()};  // the module's name is ASCII
+}
+
+std::wstring ConsoleCommand() {
+  const std::u16string command =
+      QuoteForCommandLine(JavaRuntimePath, CommandLineQuote) + std::u16string(JavaLaunchArguments);
+  return {command.begin(), command.end()};
+}
+
+bool ListsModule(std::string_view listing, std::string_view module) {
+  while (!listing.empty()) {
+    const std::size_t end = std::min(listing.find('\n'), listing.size());
+    std::string_view line = listing.substr(0, end);
+    listing.remove_prefix(std::min(end + 1, listing.size()));
+    line = line.substr(0, std::min({line.find('@'), line.find(' '), line.find('\r')}));
+    if (line == module) return true;
+  }
+  return false;
+}
+
+Findings JudgeInterpreter(const InterpreterProbe& probe) {
+  Findings findings;
+  const bool disabled = probe.disableCmd == CmdDisabledWithScripts;
+  const std::wstring policy =
+      L"the policy \"Prevent access to the command prompt\" (DisableCMD = " +
+      std::to_wstring(probe.disableCmd) +
+      L" in HKCU\\Software\\Policies\\Microsoft\\Windows\\System)";
+  if (!probe.started) {
+    findings.push_back(Problem(
+        L"cmd.exe could not be started through the shell (" + probe.startError +
+        L"). The launcher starts the runtime through it: if AppLocker, Windows Defender"
+        L" Application Control or a software restriction policy blocks cmd.exe for this user,"
+        L" ask the administrator to allow it."));
+    return findings;
+  }
+  if (!probe.answered) {
+    findings.push_back(Problem(
+        L"cmd.exe started but did not run its command, so it cannot run the launcher's either." +
+        (disabled
+             ? L" The cause is " + policy + L": ask the administrator to lift it for this user."
+             : std::wstring(L" A policy or a security program may stop it."))));
+    return findings;
+  }
+  if (!probe.ranInInstallFolder) {
+    findings.push_back(Problem(L"cmd.exe ran in " + Quoted(probe.ranIn) +
+                               L", not in the install"
+                               L" folder, so it cannot find bin\\java.exe there." +
+                               WhyNotInTheFolder(probe)));
+    return findings;
+  }
+  findings.push_back(Ok(L"cmd.exe runs hidden, through the shell, in the install folder."));
+  // Some interpreters (Wine's, older builds) ignore these, so the probe passing does not mean
+  // that the user's does.
+  for (const AutoRun& autoRun : probe.autoRuns) {
+    findings.push_back(Warning(L"cmd.exe runs the AutoRun command " + Quoted(autoRun.command) +
+                               L" (" + autoRun.where +
+                               L") before every command, the launcher's too: make sure that it"
+                               L" neither changes the folder nor waits for input."));
+  }
+  if (probe.disableCmd != 0) {
+    findings.push_back(Warning(
+        L"The policy is set: " + policy +
+        (disabled ? L". With 1, cmd.exe refuses every command, the launcher's too: ask the"
+                    L" administrator to lift it for this user."
+                  : L". With 2, scripts still run; if the application does not start, ask the"
+                    L" administrator to lift it for this user.")));
+  }
+  return findings;
+}
+
+Findings JudgeLaunch(const LaunchOutcome& launch) {
+  Findings findings;
+  if (!launch.started) {
+    findings.push_back(Problem(L"Dunvelt.exe could not be started as a double-click starts it (" +
+                               launch.startError +
+                               L"): if a security program or policy blocks it, ask the"
+                               L" administrator to allow it."));
+    return findings;
+  }
+
+  if (!launch.ended) {
+    findings.push_back(Problem(L"Dunvelt.exe did not end within " +
+                               std::to_wstring(launch.endDeadlineSeconds) +
+                               L" s; it must end at once. Is this Dunvelt.exe the shipped one?"));
+  } else if (launch.exitCode != 0) {
+    findings.push_back(Problem(L"Dunvelt.exe ended with code " + std::to_wstring(launch.exitCode) +
+                               L" (" + launch.exitMeaning +
+                               L"): the shell could not start cmd.exe. See the interpreter's"
+                               L" findings above."));
+  } else {
+    findings.push_back(Ok(L"Dunvelt.exe ended at once with code 0."));
+  }
+
+  // The runtime's own message goes to the hidden console, where nobody reads it.
+  const std::wstring consoleAdvice =
+      L"open a console in the install folder and type: " + launch.runtimeCommand;
+  if (!launch.runtimeStarted) {
+    findings.push_back(Problem(L"No runtime started within " +
+                               std::to_wstring(launch.runtimeDeadlineSeconds) +
+                               L" s of the launch: the launcher's command did not reach"
+                               L" bin\\java.exe. See the problems above; to read what the"
+                               L" interpreter says, " +
+                               consoleAdvice));
+  } else {
+    const std::wstring started = L"The runtime started (bin\\java.exe, pid " +
+                                 std::to_wstring(launch.runtimeId) + L") " +
+                                 Seconds(launch.runtimeStartedAfterMs) + L" after the launch";
+    if (!launch.runtimeEnded) {
+      findings.push_back(Ok(started + L", and is left running" +
+                            (launch.applicationShown ? L" with the application's window." : L".")));
+    } else if (launch.runtimeExitCode != 0) {
+      findings.push_back(Problem(started + L", but ended after " + Seconds(launch.runtimeLivedMs) +
+                                 L" with code " + std::to_wstring(launch.runtimeExitCode) +
+                                 L": it refused the command or could not start the application."
+                                 L" To read why, " +
+                                 consoleAdvice));
+    } else {
+      findings.push_back(
+          Warning(started + L", and ended by itself after " + Seconds(launch.runtimeLivedMs) +
+                  L" with code 0" +
+                  (launch.applicationShown ? L"."
+                                           : L", without a window. If the application did not"
+                                             L" appear, " +
+                                                 consoleAdvice)));
+    }
+  }
+
+  if (!launch.watched) {
+    findings.push_back(Warning(
+        L"Cannot tell whether a window was shown: the window watch did not see its canary, a"
+        L" window shown on purpose by another program, so it cannot see this desktop."));
+    return findings;
+  }
+  for (const LaunchOutcome::Window& window : launch.otherWindows) {
+    const std::wstring image = Lower(window.imageName);
+    std::wstring advice = L" The launch must show no window but the application's.";
+    if (image == L"windowsterminal.exe" || image == L"openconsole.exe") {
+      advice +=
+          L" Windows Terminal showed the hidden console: set the default terminal"
+          L" application to Windows Console Host (Windows Settings, For developers,"
+          L" Terminal; or Windows Terminal's settings, Startup, Default terminal"
+          L" application).";
+    } else if (image == L"conhost.exe" || image == L"cmd.exe") {
+      advice +=
+          L" The command interpreter's console was shown: is this Dunvelt.exe the shipped"
+          L" one? The verification kit checks it.";
+    }
+    findings.push_back(Problem(L"A window was shown: " + window.description + L"." + advice));
+  }
+  if (launch.otherWindows.empty()) {
+    findings.push_back(Ok(L"No window was shown but the application's, watched for " +
+                          Seconds(launch.watchedMs) + L"."));
+  }
+  return findings;
+}
+
+}  // namespace dunvelt::doctor

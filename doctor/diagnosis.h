@@ -1,0 +1,113 @@
+// What the doctor makes of what it found on a user's machine: each finding's verdict and its
+// words, what was found and what to do. Pure text work with no platform include, so that the host
+// unit tests can drive every combination; doctor/checks.cpp gathers the facts on Windows.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dunvelt::doctor {
+
+enum class Verdict { Ok, Warning, Problem };
+
+struct Finding {
+  Verdict verdict;
+  std::wstring text;
+};
+
+using Findings = std::vector<Finding>;
+
+// The finding as the doctor prints it: "OK: ...", "WARNING: ..." or "PROBLEM: ...".
+std::wstring Line(const Finding& finding);
+
+// The closing line: "N problems, N warnings".
+std::wstring Summary(const Findings& findings);
+
+// 0 when no finding is a problem, else 1.
+int ExitCode(const Findings& findings);
+
+// --- The runtime -----------------------------------------------------------------------------
+
+// The machine types of a PE header that a Java runtime is built for.
+inline constexpr std::uint16_t MachineI386 = 0x014c;
+inline constexpr std::uint16_t MachineArm = 0x01c4;
+inline constexpr std::uint16_t MachineAmd64 = 0x8664;
+inline constexpr std::uint16_t MachineArm64 = 0xaa64;
+
+// "x86", "x64", "ARM64", "ARM", or the number.
+std::wstring MachineName(std::uint16_t machine);
+
+// Whether a Windows on the native machine runs a program built for the image's machine: x86
+// everywhere, x64 on x64 and on ARM64 (which emulates it), ARM64 and ARM on ARM64.
+bool CanRun(std::uint16_t native, std::uint16_t image);
+
+// The module the launcher's command starts: the name after "-m", before the main class.
+std::string LaunchedModule();
+
+// Whether `java --list-modules` listed the module: one module a line, its name before "@" and
+// the version, maybe followed by where it was found.
+bool ListsModule(std::string_view listing, std::string_view module);
+
+// The launcher's command as a user types it in a console opened in the install folder, to read
+// what the runtime says.
+std::wstring ConsoleCommand();
+
+// --- The interpreter -------------------------------------------------------------------------
+
+// A command that cmd.exe runs before every other, the launcher's too.
+struct AutoRun {
+  std::wstring where;  // the registry key that holds it, with its view
+  std::wstring command;
+};
+
+// cmd.exe started as the launcher starts it, on a command that prints its current folder.
+struct InterpreterProbe {
+  std::wstring installFolder;
+  bool networkPath = false;  // the install folder is a UNC path
+  bool started = false;
+  std::wstring startError;  // why the shell could not start it
+  bool answered = false;    // it ran the command and printed a folder
+  std::wstring ranIn;       // the folder it printed
+  bool ranInInstallFolder = false;
+  std::vector<AutoRun> autoRuns;
+  std::uint32_t disableCmd = 0;  // the "Prevent access to the command prompt" policy; 0: not set
+};
+
+Findings JudgeInterpreter(const InterpreterProbe& probe);
+
+// --- The launch ------------------------------------------------------------------------------
+
+// Dunvelt.exe started as a double-click starts it, under the window watch.
+struct LaunchOutcome {
+  bool started = false;
+  std::wstring startError;
+  bool ended = false;  // within the deadline
+  std::uint32_t exitCode = 0;
+  std::wstring exitMeaning;  // the platform's words for a non-zero exit code
+  std::uint32_t endDeadlineSeconds = 0;
+
+  bool runtimeStarted = false;  // a new process ran the install's bin\java.exe
+  std::uint32_t runtimeId = 0;
+  std::uint32_t runtimeStartedAfterMs = 0;
+  bool runtimeEnded = false;
+  std::uint32_t runtimeExitCode = 0;
+  std::uint32_t runtimeLivedMs = 0;
+  std::uint32_t runtimeDeadlineSeconds = 0;
+  std::wstring
+      runtimeCommand;  // the launcher's command, to type in a console in the install folder
+
+  bool watched = false;  // the window watch saw its canary
+  struct Window {
+    std::wstring description;  // process, image, class, title and time visible
+    std::wstring imageName;    // the file name of the process's image, "conhost.exe" say
+  };
+  std::vector<Window> otherWindows;  // shown, and not the application's
+  bool applicationShown = false;
+  std::uint32_t watchedMs = 0;
+};
+
+Findings JudgeLaunch(const LaunchOutcome& launch);
+
+}  // namespace dunvelt::doctor

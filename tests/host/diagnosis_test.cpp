@@ -1,0 +1,118 @@
+#include "diagnosis.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace dunvelt::doctor {
+namespace {
+
+// The findings as printed, one line each, for matching.
+std::wstring Printed(const Findings& findings) {
+  std::wstring lines;
+  for (const Finding& finding : findings) lines += Line(finding) + L"\n";
+  return lines;
+}
+
+bool Says(const Findings& findings, const std::wstring& words) {
+  return Printed(findings).find(words) != std::wstring::npos;
+}
+
+TEST(Runtime, RunsWhatThisWindowsCanRunAndNothingElse) {
+  EXPECT_TRUE(CanRun(MachineAmd64, MachineI386));   // 32-bit runtime on 64-bit Windows
+  EXPECT_TRUE(CanRun(MachineArm64, MachineAmd64));  // x64 emulated on ARM64
+  EXPECT_FALSE(CanRun(MachineI386, MachineAmd64));
+  EXPECT_FALSE(CanRun(MachineAmd64, MachineArm64));
+  EXPECT_FALSE(CanRun(MachineAmd64, 0x0200));  // Itanium
+  EXPECT_EQ(MachineName(0x8664), L"x64");
+}
+
+TEST(Runtime, FindsTheLaunchedModuleByItsWholeName) {
+  EXPECT_EQ(LaunchedModule(), "orbisk");
+  EXPECT_TRUE(ListsModule("java.base@17.0.9\r\norbisk@1.0\r\n", "orbisk"));
+  EXPECT_TRUE(ListsModule("java.base@17\norbisk file:///C:/App/modules/orbisk.jar\n", "orbisk"));
+  EXPECT_TRUE(ListsModule("orbisk", "orbisk"));  // no line end after the last line
+  EXPECT_FALSE(ListsModule("orbisk.tools@1.0\norbiskfx\njava.base@17\n", "orbisk"));
+  EXPECT_FALSE(ListsModule("", "orbisk"));
+}
+
+class Interpreter : public ::testing::Test {
+ protected:
+  Interpreter() {
+    probe.installFolder = LR"(C:\Program Files\Orbisk)";
+    probe.started = probe.answered = probe.ranInInstallFolder = true;
+    probe.ranIn = probe.installFolder;
+  }
+  InterpreterProbe probe;
+};
+
+TEST_F(Interpreter, WarnsOfWhatItsInterpreterMayIgnoreWhenTheProbePasses) {
+  probe.autoRuns = {{L"HKCU", L"cd /d %USERPROFILE%"}};
+  probe.disableCmd = 1;
+  const Findings findings = JudgeInterpreter(probe);
+  EXPECT_EQ(Summary(findings), L"0 problems, 2 warnings");
+  EXPECT_TRUE(Says(findings, L"WARNING: cmd.exe runs the AutoRun command \"cd /d %USERPROFILE%\""));
+  EXPECT_TRUE(Says(findings, L"(DisableCMD = 1 in HKCU"));
+  EXPECT_EQ(ExitCode(findings), 0);
+}
+
+TEST_F(Interpreter, NamesTheCauseWhenItRanElsewhere) {
+  probe.ranInInstallFolder = false;
+  probe.ranIn = LR"(C:\Users\ana)";
+  probe.autoRuns = {{L"HKLM", L"cd /d %USERPROFILE%"}};
+  Findings findings = JudgeInterpreter(probe);
+  EXPECT_EQ(Summary(findings), L"1 problems, 0 warnings");
+  EXPECT_TRUE(
+      Says(findings, LR"(PROBLEM: cmd.exe ran in "C:\Users\ana", not in the install folder)"));
+  EXPECT_TRUE(Says(findings, L"\"cd /d %USERPROFILE%\" in HKLM"));
+
+  probe.autoRuns.clear();
+  probe.networkPath = true;
+  findings = JudgeInterpreter(probe);
+  EXPECT_TRUE(Says(findings, L"cannot run in a network path (UNC)"));
+  EXPECT_FALSE(Says(findings, L"AutoRun"));
+}
+
+TEST_F(Interpreter, BlamesThePolicyWhenItRanNothing) {
+  probe.answered = false;
+  probe.disableCmd = 1;
+  const Findings findings = JudgeInterpreter(probe);
+  ASSERT_EQ(findings.size(), 1U);
+  EXPECT_TRUE(Says(findings, L"PROBLEM: cmd.exe started but did not run its command"));
+  EXPECT_TRUE(Says(findings, L"The cause is the policy \"Prevent access to the command prompt\""));
+}
+
+class Launch : public ::testing::Test {
+ protected:
+  Launch() {
+    outcome.started = outcome.ended = outcome.runtimeStarted = outcome.watched = true;
+    outcome.runtimeCommand = L"\"bin\\java.exe\" -m orbisk/x.Main";
+  }
+  LaunchOutcome outcome;
+};
+
+TEST_F(Launch, PointsAtTheConsoleWhenTheRuntimeEndsWithAFailure) {
+  outcome.runtimeEnded = true;
+  outcome.runtimeExitCode = 1;
+  outcome.runtimeLivedMs = 412;
+  const Findings findings = JudgeLaunch(outcome);
+  EXPECT_TRUE(Says(findings, L"but ended after 0.4 s with code 1"));
+  EXPECT_TRUE(Says(findings, L"type: \"bin\\java.exe\" -m orbisk/x.Main\n"));
+  EXPECT_EQ(ExitCode(findings), 1);
+}
+
+TEST_F(Launch, TellsWindowsTerminalApartAndNeverPassesWhatItCouldNotSee) {
+  outcome.otherWindows = {{L"pid 7 WindowsTerminal.exe", L"WindowsTerminal.exe"}};
+  Findings findings = JudgeLaunch(outcome);
+  EXPECT_TRUE(Says(findings, L"PROBLEM: A window was shown: pid 7 WindowsTerminal.exe."));
+  EXPECT_TRUE(Says(findings, L"set the default terminal application to Windows Console Host"));
+
+  outcome.otherWindows.clear();
+  outcome.watched = false;
+  findings = JudgeLaunch(outcome);
+  EXPECT_TRUE(Says(findings, L"WARNING: Cannot tell whether a window was shown"));
+  EXPECT_FALSE(Says(findings, L"No window was shown"));
+}
+
+}  // namespace
+}  // namespace dunvelt::doctor

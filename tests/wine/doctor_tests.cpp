@@ -1,0 +1,337 @@
+// Runs Dunvelt-doctor.exe against sample installs, each with one of the faults a user meets, and
+// checks that it names that fault, and only it, in the words a user acts on. The runtime stand-in
+// holds on once started, as an application would, until the doctor has ended.
+#include "doctor_tests.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "launch_harness.h"
+
+namespace {
+
+using winetest::Distribution;
+using winetest::Launches;
+using winetest::NoRuntime;
+
+std::wstring DoctorPath() {
+  const std::wstring launcher = winetest::LauncherPath();
+  return launcher.substr(0, launcher.find_last_of(L'\\')) + L"\\Dunvelt-doctor.exe";
+}
+
+// A sample install: bin\java.exe, a copy of the given runtime, and Dunvelt.exe, a copy of the
+// given launcher; both relative to the test programs, the launcher under test by default.
+struct Install {
+  explicit Install(const std::wstring& name) : Install(name, winetest::StandIn().c_str()) {}
+  Install(const std::wstring& name, const wchar_t* runtime,
+          const std::wstring& launcher = winetest::LauncherPath())
+      : distribution(name, runtime), folder(distribution.folder) {
+    CHECK(CopyFileW(launcher.c_str(), (folder + L"\\Dunvelt.exe").c_str(), FALSE), launcher);
+  }
+  Distribution distribution;
+  std::wstring folder;
+};
+
+struct DoctorRun {
+  DWORD exitCode = STILL_ACTIVE;
+  std::vector<std::wstring> lines;
+  bool leftRunning = false;  // something the doctor started still ran when it ended
+};
+
+// The doctor, run on the argument as a support person would, its output collected.
+DoctorRun RunDoctor(const std::wstring& name, const std::wstring& argument) {
+  const std::wstring output = winetest::ScratchFolder() + L"\\doctor-" + name + L".txt";
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  const HANDLE file = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DoctorRun run;
+  {
+    Launches launches;
+    launches.HoldRuntimes();
+    const HANDLE doctor = launches.StartCommand(
+        winetest::ScratchFolder(), L"\"" + DoctorPath() + L"\" \"" + argument + L"\"", true, file);
+    run.exitCode = Launches::ExitCode(doctor);
+    CloseHandle(file);
+    run.leftRunning = launches.Running();
+    launches.Release();
+    CHECK(launches.AllEnded(), L": what the doctor started must end once the runtime does");
+  }
+  std::ifstream in(output.c_str(), std::ios::binary);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    run.lines.push_back(winetest::Wide(line));
+    std::printf("doctor: %s\n", line.c_str());
+  }
+  in.close();
+  DeleteFileW(output.c_str());
+  return run;
+}
+
+bool Has(const DoctorRun& run, const std::wstring& verdict, const std::wstring& words) {
+  for (const std::wstring& line : run.lines)
+    if (line.rfind(verdict + L": ", 0) == 0 && line.find(words) != std::wstring::npos) return true;
+  return false;
+}
+
+// Every line a finding, and the closing count, which decides the exit code.
+void CheckCounts(const DoctorRun& run, int problems, int warnings) {
+  const std::wstring summary =
+      std::to_wstring(problems) + L" problems, " + std::to_wstring(warnings) + L" warnings";
+  CHECK(!run.lines.empty() && run.lines.back() == summary, L": expected " + summary);
+  CHECK(run.exitCode == (problems > 0 ? 1U : 0U), L"exit code " + std::to_wstring(run.exitCode));
+  for (std::size_t i = 0; i + 1 < run.lines.size(); ++i) {
+    const std::wstring& line = run.lines[i];
+    CHECK(line.rfind(L"OK: ", 0) == 0 || line.rfind(L"WARNING: ", 0) == 0 ||
+              line.rfind(L"PROBLEM: ", 0) == 0,
+          L": " + line);
+  }
+}
+
+#define CHECK_FINDS(run, verdict, words) \
+  CHECK(Has(run, verdict, words), L": no " verdict L" line with: " + std::wstring(words))
+
+// --- Without a display: the watch cannot tell, which the doctor says ---------------------------
+
+void NamesAMissingRuntime() {
+  const Install install(L"doctor-no-runtime", NoRuntime);
+  const DoctorRun run = RunDoctor(L"no-runtime", install.folder);
+  CHECK_FINDS(run, L"PROBLEM", L"There is no bin\\java.exe in the install folder");
+  CHECK_FINDS(run, L"PROBLEM", L"No runtime started");
+  CHECK_FINDS(run, L"WARNING", L"Cannot tell whether a window was shown");
+  CheckCounts(run, 2, 1);
+}
+
+void NamesARuntimeThatIsNoProgram() {
+  const Install install(L"doctor-runtime-garbage", NoRuntime);
+  CreateDirectoryW((install.folder + L"\\bin").c_str(), nullptr);
+  std::ofstream((install.folder + L"\\bin\\java.exe").c_str(), std::ios::binary)
+      << "MZ but no more of a program than that";
+  const DoctorRun run = RunDoctor(L"runtime-garbage", install.folder);
+  CHECK_FINDS(run, L"PROBLEM", L"bin\\java.exe is not a Windows program");
+  CHECK_FINDS(run, L"PROBLEM", L"No runtime started");
+  CheckCounts(run, 2, 1);
+}
+
+// A 64-bit runtime on a 32-bit Windows: the interpreter cannot start it, and the launcher still
+// ends with 0.
+void NamesARuntimeForAnotherMachine() {
+  const Install install(L"doctor-runtime-x64", L"java-standin-x64.exe");
+  const DoctorRun run = RunDoctor(L"runtime-x64", install.folder);
+  CHECK_FINDS(run, L"PROBLEM", L"is built for x64, which this Windows (x86) cannot run");
+  CHECK_FINDS(run, L"PROBLEM", L"No runtime started");
+  CheckCounts(run, 2, 1);
+}
+
+void NamesAMissingModule() {
+  const Install install(L"doctor-no-module");
+  SetEnvironmentVariableW(L"DUNVELT_STANDIN_MODULES", L"java.base@17\r\njava.desktop@17\r\n");
+  const DoctorRun run = RunDoctor(L"no-module", install.folder);
+  SetEnvironmentVariableW(L"DUNVELT_STANDIN_MODULES", nullptr);
+  CHECK_FINDS(run, L"PROBLEM", L"The runtime does not list the module orbisk");
+  CHECK_FINDS(run, L"OK", L"The runtime started");
+  CheckCounts(run, 1, 1);
+}
+
+// Run with WINEDLLOVERRIDES=cmd.exe=d: the shell cannot start the interpreter at all.
+void NamesAnInterpreterThatCannotStart() {
+  const Install install(L"doctor-no-interpreter");
+  const DoctorRun run = RunDoctor(L"no-interpreter", install.folder);
+  CHECK_FINDS(run, L"PROBLEM", L"cmd.exe could not be started through the shell");
+  CHECK_FINDS(run, L"PROBLEM", L"Dunvelt.exe ended with code");
+  CHECK_FINDS(run, L"PROBLEM", L"No runtime started");
+  CheckCounts(run, 3, 1);
+}
+
+void RefusesWhatIsNoInstall() {
+  const Install install(L"doctor-bad-input");
+  const std::wstring empty = winetest::ScratchFolder() + L"\\doctor-bad-input\\bin";
+  const std::pair<std::wstring, std::wstring> cases[] = {
+      {install.folder + L"\\nowhere", L"There is no folder or file"},
+      {install.folder + L"\\bin\\java.exe", L"is not Dunvelt.exe"},
+      {empty, L"There is no Dunvelt.exe in"}};
+  for (const auto& [argument, words] : cases) {
+    const DoctorRun run = RunDoctor(L"bad-input", argument);
+    CHECK(run.exitCode == 2, L"exit code " + std::to_wstring(run.exitCode) + L" for " + argument);
+    CHECK(run.lines.size() == 1 && run.lines[0].find(words) != std::wstring::npos,
+          L": one line that says " + words);
+  }
+}
+
+// --- On the display ----------------------------------------------------------------------------
+
+// Given the path of Dunvelt.exe rather than its folder.
+void FindsNothingWrongWithAHealthyInstall() {
+  const Install install(L"doctor-healthy");
+  const DoctorRun run = RunDoctor(L"healthy", install.folder + L"\\Dunvelt.exe");
+  CHECK_FINDS(run, L"OK", L"The runtime lists the module orbisk");
+  CHECK_FINDS(run, L"OK", L"cmd.exe runs hidden, through the shell, in the install folder");
+  CHECK_FINDS(run, L"OK", L"Dunvelt.exe ended at once with code 0");
+  CHECK_FINDS(run, L"OK", L"The runtime started");
+  CHECK_FINDS(run, L"OK", L"No window was shown but the application's");
+  CheckCounts(run, 0, 0);
+  CHECK(run.leftRunning, L": the application must be left running");
+  winetest::CheckSingleRuntimeRun(install.distribution);
+}
+
+void NamesAWindowShown() {
+  const Install install(L"doctor-shown", winetest::StandIn().c_str(),
+                        winetest::ModuleFolder() + L"\\Dunvelt-shown.exe");
+  const DoctorRun run = RunDoctor(L"shown", install.folder);
+  CHECK_FINDS(run, L"PROBLEM", L"A window was shown: pid");
+  CHECK_FINDS(run, L"PROBLEM", L"The command interpreter's console was shown");
+  CheckCounts(run, 1, 0);
+}
+
+template <typename Interface>
+struct Releaser {
+  void operator()(Interface* object) const { object->Release(); }
+};
+
+// Shortcuts in the Start menu of this Windows, made with the shell's own link object, and removed
+// again when the case ends.
+class Shortcuts {
+ public:
+  Shortcuts() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    wchar_t* programs = nullptr;
+    SHGetKnownFolderPath(FOLDERID_Programs, 0, nullptr, &programs);
+    folder_ = std::wstring(programs) + L"\\Dunvelt doctor test";
+    CoTaskMemFree(programs);
+    winetest::RemoveTree(folder_);
+    CreateDirectoryW(folder_.c_str(), nullptr);
+  }
+  Shortcuts(const Shortcuts&) = delete;
+  Shortcuts& operator=(const Shortcuts&) = delete;
+  ~Shortcuts() {
+    winetest::RemoveTree(folder_);
+    CoUninitialize();
+  }
+
+  void Add(const std::wstring& name, const std::wstring& target, const std::wstring& startIn) {
+    IShellLinkW* link = nullptr;
+    IPersistFile* file = nullptr;
+    CHECK(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                           reinterpret_cast<void**>(&link)) == S_OK);
+    if (link == nullptr) return;
+    const std::unique_ptr<IShellLinkW, Releaser<IShellLinkW>> owned(link);
+    link->SetPath(target.c_str());
+    link->SetWorkingDirectory(startIn.c_str());
+    link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+    CHECK(file != nullptr && file->Save((folder_ + L"\\" + name).c_str(), TRUE) == S_OK, name);
+    if (file != nullptr) file->Release();
+  }
+
+ private:
+  std::wstring folder_;
+};
+
+// One shortcut with the right "Start in" folder, which must pass unnamed, one with a wrong one
+// and one with none.
+void NamesShortcutsThatStartElsewhere() {
+  const Install install(L"doctor-shortcuts");
+  Shortcuts shortcuts;
+  const std::wstring launcher = install.folder + L"\\Dunvelt.exe";
+  shortcuts.Add(L"Dunvelt.lnk", launcher, install.folder);
+  shortcuts.Add(L"Dunvelt from System32.lnk", launcher, L"C:\\windows\\system32");
+  shortcuts.Add(L"Dunvelt started anywhere.lnk", launcher, L"");
+  const DoctorRun run = RunDoctor(L"shortcuts", install.folder);
+  CHECK_FINDS(run, L"PROBLEM",
+              L"Dunvelt from System32.lnk starts Dunvelt.exe in \"C:\\windows\\system32\"");
+  CHECK_FINDS(run, L"WARNING", L"Dunvelt started anywhere.lnk has no \"Start in\" folder");
+  for (const std::wstring& line : run.lines)
+    CHECK(line.find(L"\\Dunvelt.lnk") == std::wstring::npos, L": names the right one: " + line);
+  CheckCounts(run, 1, 1);
+}
+
+// A registry value set for the case, and the one it replaced put back when the case ends.
+class RegistryValue {
+ public:
+  RegistryValue(HKEY root, const wchar_t* key, const wchar_t* name, DWORD type, const void* data,
+                DWORD bytes)
+      : name_(name) {
+    RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_,
+                    nullptr);
+    DWORD size = 0;
+    had_ = RegQueryValueExW(key_, name, nullptr, &oldType_, nullptr, &size) == ERROR_SUCCESS;
+    old_.resize(size);
+    if (had_) RegQueryValueExW(key_, name, nullptr, &oldType_, old_.data(), &size);
+    CHECK(
+        RegSetValueExW(key_, name, 0, type, static_cast<const BYTE*>(data), bytes) == ERROR_SUCCESS,
+        name);
+  }
+  RegistryValue(const RegistryValue&) = delete;
+  RegistryValue& operator=(const RegistryValue&) = delete;
+  ~RegistryValue() {
+    if (had_)
+      RegSetValueExW(key_, name_.c_str(), 0, oldType_, old_.data(),
+                     static_cast<DWORD>(old_.size()));
+    else
+      RegDeleteValueW(key_, name_.c_str());
+    RegCloseKey(key_);
+  }
+
+ private:
+  std::wstring name_;
+  HKEY key_ = nullptr;
+  bool had_ = false;
+  DWORD oldType_ = 0;
+  std::vector<BYTE> old_;
+};
+
+RegistryValue Text(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& text) {
+  return RegistryValue(root, key, name, REG_SZ, text.c_str(),
+                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+// Wine's interpreter ignores both, so that the probe passes: the doctor names them as warnings,
+// as it must wherever the probe cannot show their effect.
+void NamesAutoRunAndTheCommandPromptPolicy() {
+  const Install install(L"doctor-registry");
+  const wchar_t* const processor = L"Software\\Microsoft\\Command Processor";
+  const RegistryValue machine =
+      Text(HKEY_LOCAL_MACHINE, processor, L"AutoRun", L"echo for every machine's user");
+  const RegistryValue user = Text(HKEY_CURRENT_USER, processor, L"AutoRun", L"cd /d %USERPROFILE%");
+  const DWORD disabled = 1;
+  const RegistryValue policy(HKEY_CURRENT_USER, L"Software\\Policies\\Microsoft\\Windows\\System",
+                             L"DisableCMD", REG_DWORD, &disabled, sizeof disabled);
+  const DoctorRun run = RunDoctor(L"registry", install.folder);
+  CHECK_FINDS(run, L"WARNING",
+              L"AutoRun command \"echo for every machine's user\" "
+              L"(HKLM\\Software\\Microsoft\\Command Processor)");
+  CHECK_FINDS(run, L"WARNING",
+              L"AutoRun command \"cd /d %USERPROFILE%\" "
+              L"(HKCU\\Software\\Microsoft\\Command Processor)");
+  CHECK_FINDS(run, L"WARNING", L"\"Prevent access to the command prompt\" (DisableCMD = 1");
+  CheckCounts(run, 0, 3);
+}
+
+// The drive N: is made a network drive of this Windows for the case (wine.doctor.network-drive),
+// and holds the folder "network-drive" of the scratch folder.
+void WarnsOfANetworkDrive() {
+  const Install install(L"network-drive\\Dunvelt");
+  const DoctorRun run = RunDoctor(L"network-drive", L"N:\\Dunvelt");
+  CHECK_FINDS(run, L"WARNING", L"The install folder N:\\Dunvelt is on the network drive N:");
+  CHECK_FINDS(run, L"OK", L"The runtime started");
+  CheckCounts(run, 0, 1);
+}
+
+}  // namespace
+
+std::vector<winetest::Case> DoctorCases() {
+  return {{"doctor.no-runtime", NamesAMissingRuntime},
+          {"doctor.runtime-garbage", NamesARuntimeThatIsNoProgram},
+          {"doctor.runtime-x64", NamesARuntimeForAnotherMachine},
+          {"doctor.no-module", NamesAMissingModule},
+          {"doctor.no-interpreter", NamesAnInterpreterThatCannotStart},
+          {"doctor.bad-input", RefusesWhatIsNoInstall},
+          {"doctor.healthy", FindsNothingWrongWithAHealthyInstall},
+          {"doctor.shown", NamesAWindowShown},
+          {"doctor.shortcuts", NamesShortcutsThatStartElsewhere},
+          {"doctor.registry", NamesAutoRunAndTheCommandPromptPolicy},
+          {"doctor.network-drive", WarnsOfANetworkDrive}};
+}
