@@ -68,6 +68,14 @@ add_test(NAME display.start COMMAND ${DUNVELT_WINDOWS} xvfb-start ${DUNVELT_DISP
 add_test(NAME display.stop COMMAND ${DUNVELT_WINDOWS} xvfb-stop ${DUNVELT_DISPLAY})
 set_tests_properties(display.start PROPERTIES FIXTURES_SETUP display TIMEOUT 150)
 set_tests_properties(display.stop PROPERTIES FIXTURES_CLEANUP display)
+# A Wine session lingers a moment after its last program (scripts/wine-route.sh), and its desktop
+# draws on the display it started with: a session of the display's prefixes left from an earlier
+# run would draw on a display that is gone. It is ended before the tests use the new display.
+add_test(NAME display.sessions
+  COMMAND ${DUNVELT_WINE_ROUTE} sh -c "for prefix; do WINEPREFIX=\"$prefix\" wineserver -k; done; true"
+          sh ${DUNVELT_DISPLAY_WINE_PREFIX} ${DUNVELT_WOW64_DISPLAY_WINE_PREFIX})
+set_tests_properties(display.sessions PROPERTIES FIXTURES_SETUP display
+  FIXTURES_REQUIRED "wine;wow64" RESOURCE_LOCK display)
 
 # dunvelt_add_display_test(NAME [WOW64] [RECORD windows.py options...] COMMAND command args...)
 # runs the command (wine and a Windows program, or a script that runs them) on the display, in the

@@ -141,6 +141,16 @@ relayed() {
   exit "$status"
 }
 
+# Starts the server of the Wine session of the prefix in WINEPREFIX, where there is a prefix and no
+# session runs yet, so that the session lingers 10 s after its last program ends: starting one
+# starts its services, desktop and drivers too, which takes about four seconds when Wine runs
+# emulated, and a server that COMMAND starts ends the session as soon as its last program does.
+# The server holds none of COMMAND's output.
+linger() {
+  [[ -n ${WINEPREFIX:-} && -f $WINEPREFIX/system.reg ]] || return 0
+  wineserver -p10 </dev/null >/dev/null 2>&1 || true
+}
+
 case $action in
 describe)
   decide emulator
@@ -161,7 +171,7 @@ run)
   # has C.UTF-8, which spells every name.
   [[ $(locale charmap 2>/dev/null) == UTF-8 ]] || export LC_ALL=C.UTF-8
   decide emulator
-  [[ $(cat "$state/route") == emulated* ]] || relayed "$@"
+  [[ $(cat "$state/route") == emulated* ]] || { linger; relayed "$@"; }
   # Inside the namespace: a binfmt_misc of its own, and i386 ELF programs handed to qemu-i386.
   # The flags: O and C give qemu the program open and with its own rights, F loads qemu now, so
   # that it is found whatever the program's mount view.
@@ -175,6 +185,10 @@ run)
     }
     printf "%s" ":dunvelt-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$qemu:OCF" \
       >/proc/sys/fs/binfmt_misc/register
+    # As linger() does, in the namespace, whose user the session belongs to.
+    if [ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ]; then
+      wineserver -p10 </dev/null >/dev/null 2>&1 || true
+    fi
     exec "$@"' route "$(realpath "$qemu")" "$@"
   ;;
 *) usage ;;
