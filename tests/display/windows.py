@@ -14,10 +14,11 @@ record logs every window created and mapped on the display from before COMMAND s
 has ended, into LOG and on standard output. With --application it also waits for the sample
 application's window (tests/jvm) to be mapped, until it shows the colours the application paints,
 saves the whole display as PNG at that moment, and asks the window to close. It fails when any
-other window was mapped, but the window watch's canary, when the application's window never
-showed what it should, when no window was created at all (then Wine drew elsewhere), or when
-COMMAND failed. With --expect-shown, the launch is one built to show a window, and the recorder
-fails when it saw none. COMMAND is ended at the deadline, 180 s unless given.
+other window was mapped but the window watch's canary and the stand-in runtime's window, which
+stands in for the application's; when the application's window never showed what it should;
+when no window was created at all (then Wine drew elsewhere); or when COMMAND failed. With
+--expect-shown, the launch is one built to show a window, and the recorder fails when it saw none.
+COMMAND is ended at the deadline, 180 s unless given.
 """
 
 import argparse
@@ -42,6 +43,8 @@ APPLICATION_SHOWS = [((0.5, 0.5), (0xF2, 0xB3, 0x3D)), ((0.1, 0.1), (0x1E, 0x6B,
 # The window watch (watch/) shows this one-pixel window from a process of its own before it
 # watches a launch, to prove that it can see the screen at all.
 CANARY = "Dunvelt window watch canary"
+# The window the stand-in runtime (tests/wine/java_standin.cpp) shows in the application's place.
+STAND_IN = "Dunvelt stand-in runtime"
 
 
 def fail(message):
@@ -110,6 +113,7 @@ class Recorder:
         self.created = 0         # windows created, shown or not
         self.shown = []          # every window mapped but the application's and the canary
         self.canaries = 0        # the window watch's canaries mapped
+        self.stand_ins = 0       # windows of the stand-in runtime, in the application's place
         self.application = None  # its window, once mapped
         self.application_title = None
         self.matched = False     # it showed what it should, and was asked to close
@@ -153,6 +157,8 @@ class Recorder:
                 self.application_title = title or wm_class
             elif title == CANARY:
                 self.canaries += 1
+            elif title == STAND_IN:
+                self.stand_ins += 1
             else:
                 self.shown.append(text)
         elif event.type in (X.UnmapNotify, X.DestroyNotify):
@@ -226,9 +232,10 @@ class Recorder:
         """The summary lines, and whether what was shown is all that may be shown."""
         good = True
         names = ["%s (the application)" % self.application_title] if self.application else []
-        if self.canaries:
-            names.append("the window watch's canary" +
-                         (" (%d times)" % self.canaries if self.canaries > 1 else ""))
+        for count, name in ((self.stand_ins, "the stand-in runtime's window"),
+                            (self.canaries, "the window watch's canary")):
+            if count:
+                names.append(name + (" (%d times)" % count if count > 1 else ""))
         lines = ["Windows shown: %s." % (", ".join(names + self.shown) or "none")]
         if self.options.expect_shown:
             if self.shown:

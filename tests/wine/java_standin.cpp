@@ -1,8 +1,8 @@
 // Stands in for bin\java.exe. It writes what it received, its command line and its working
-// directory, to java-record-<pid>.txt in that directory, then tells the test it has started and,
-// when asked, holds on until the test releases it. Asked for --list-modules, as the doctor asks a
-// runtime, it lists the modules DUNVELT_STANDIN_MODULES names, else java.base and orbisk, and
-// records nothing.
+// directory, to java-record-<pid>.txt in that directory; shows a window, as the application would,
+// when DUNVELT_STANDIN_WINDOW is set; then tells the test it has started and, when asked, holds on
+// until the test releases it. Asked for --list-modules, as the doctor asks a runtime, it lists
+// the modules DUNVELT_STANDIN_MODULES names, else java.base and orbisk, and records nothing.
 #include <windows.h>
 
 #include <string>
@@ -46,6 +46,19 @@ int wmain(int argc, wchar_t** argv) {
       written == record.size();
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 
+  HWND window = nullptr;
+  if (!Variable(L"DUNVELT_STANDIN_WINDOW").empty()) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"DunveltStandInRuntime";
+    RegisterClassW(&windowClass);
+    window = CreateWindowExW(0, windowClass.lpszClassName, L"Dunvelt stand-in runtime",
+                             WS_OVERLAPPEDWINDOW, 20, 20, 240, 120, nullptr, nullptr,
+                             windowClass.hInstance, nullptr);
+    ShowWindow(window, SW_SHOWNORMAL);
+  }
+
   const std::wstring started = Variable(L"DUNVELT_STANDIN_STARTED");
   if (HANDLE semaphore = started.empty()
                              ? nullptr
@@ -55,8 +68,17 @@ int wmain(int argc, wchar_t** argv) {
   }
   const std::wstring hold = Variable(L"DUNVELT_STANDIN_HOLD");
   if (HANDLE release = hold.empty() ? nullptr : OpenEventW(SYNCHRONIZE, FALSE, hold.c_str())) {
-    WaitForSingleObject(release, 300000);  // bounded, so a failed test leaves nothing behind
+    // Bounded, so that a failed test leaves nothing behind; the window is served meanwhile.
+    const ULONGLONG deadline = GetTickCount64() + 300000;
+    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+      if (MsgWaitForMultipleObjects(1, &release, FALSE, static_cast<DWORD>(deadline - now),
+                                    QS_ALLINPUT) != WAIT_OBJECT_0 + 1)
+        break;
+      for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
+        DispatchMessageW(&message);
+    }
     CloseHandle(release);
   }
+  if (window != nullptr) DestroyWindow(window);
   return recorded ? 0 : 3;
 }

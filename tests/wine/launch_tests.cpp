@@ -143,12 +143,14 @@ void ReportsTheFailureWhenTheInterpreterCannotStart() {
 // process of it has ended: only the runtime's own windows may become visible. On Wine it needs a
 // display, and its canary tells when there is none.
 
-// Starts the command in a sample folder under the watch, and returns every window shown but the
-// application's; nothing when the watch cannot tell, and then the case has failed.
+// Starts the command in a sample folder under the watch, with the stand-in runtime showing a
+// window in the application's place, which the watch must tell apart; returns every other window
+// shown, or nothing when the watch cannot tell, and then the case has failed.
 std::vector<dunvelt::ShownWindow> WatchedLaunch(const std::wstring& name,
                                                 const std::wstring& commandLine,
                                                 bool windowlessConsole = false) {
   Distribution distribution(name);
+  SetEnvironmentVariableW(L"DUNVELT_STANDIN_WINDOW", L"1");
   dunvelt::WindowWatch watch(distribution.folder + L"\\bin\\java.exe");
   if (!watch.Start()) {
     std::printf(
@@ -159,12 +161,16 @@ std::vector<dunvelt::ShownWindow> WatchedLaunch(const std::wstring& name,
     return {};
   }
   CheckStartsTheRuntime(distribution, commandLine, windowlessConsole);
+  SetEnvironmentVariableW(L"DUNVELT_STANDIN_WINDOW", nullptr);
   std::vector<dunvelt::ShownWindow> others;
+  bool application = false;
   for (const dunvelt::ShownWindow& window : watch.Stop()) {
     std::printf("shown: %ls%s\n", dunvelt::Describe(window).c_str(),
                 window.application ? " (the application)" : "");
+    if (window.application) application = true;
     if (!window.application) others.push_back(window);
   }
+  CHECK(application, L": the watch must see the application's window, and know it as such");
   const dunvelt::WatchFigures figures = watch.Figures();
   std::printf("%ls: watched %.0f ms in %u polls, at most %.1f ms apart; %u show events\n",
               name.c_str(), figures.watchedMs, figures.polls, figures.longestGapMs,
