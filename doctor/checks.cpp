@@ -25,9 +25,9 @@ namespace {
 constexpr DWORD ProbeDeadlineMs = 60000;
 constexpr DWORD LauncherDeadlineMs = 60000;
 constexpr DWORD RuntimeDeadlineMs = 60000;
-// Once the runtime runs, the launch goes on being watched for this long, unless the
-// application's window appears first or the runtime ends: a terminal that takes over a console
-// shows it a moment after the console is made.
+// Once the runtime runs, the launch goes on being watched for this long, unless the runtime ends:
+// a console may be shown after the application's window, as Wine shows the interpreter's, and a
+// terminal that takes over a console shows it a moment after the console is made.
 constexpr DWORD WatchAfterRuntimeMs = 3000;
 constexpr DWORD PollMs = 10;
 constexpr DWORD MsPerSecond = 1000;
@@ -448,17 +448,16 @@ class LaunchFollower {
         started_(GetTickCount64()),
         outcome_(outcome) {}
 
-  // Looks once; true while the launch is worth watching on: until the runtime has run a moment,
-  // showed the application's window or ended, or until nothing is left that could start it.
-  bool Look(const WindowWatch& watch) {
+  // Looks once; true while the launch is worth watching on: until the runtime has run a moment or
+  // ended, or until nothing is left that could start it.
+  bool Look() {
     if (!outcome_.ended && Ended(launcher_)) {
       outcome_.ended = true;
       outcome_.exitCode = ExitCodeOf(launcher_);
     }
     if (!runtime_) FindProcesses();
     if (outcome_.runtimeStarted) {
-      return runtime_ && !Ended(runtime_.get()) && !watch.ApplicationShown() &&
-             ElapsedMs(runtimeSeen_) <= WatchAfterRuntimeMs;
+      return runtime_ && !Ended(runtime_.get()) && ElapsedMs(runtimeSeen_) <= WatchAfterRuntimeMs;
     }
     const bool interpretersEnded =
         !interpreters_.empty() &&
@@ -701,7 +700,7 @@ Findings CheckLaunch(const Install& install) {
   }
   const UniqueHandle launcher(request.hProcess);
   LaunchFollower follower(runtimePath, launcher.get(), outcome);
-  while (follower.Look(watch)) Sleep(PollMs);
+  while (follower.Look()) Sleep(PollMs);
   follower.Finish();
 
   for (const ShownWindow& window : watch.Stop()) {

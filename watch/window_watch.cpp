@@ -146,7 +146,6 @@ struct WindowWatch::State {
     track.record = records.size();
     records.push_back(std::move(record));
     if (processId == canaryId) SetEvent(canarySeen.get());
-    if (records.back().window.application) applicationShown = true;
   }
 
   void Poll(bool baseline) {
@@ -185,7 +184,6 @@ struct WindowWatch::State {
   UniqueHandle canarySeen{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   UniqueHandle thread;
   std::atomic<DWORD> canaryId{0};
-  std::atomic<bool> applicationShown{false};
 
   // The watch's thread owns these until Stop() has joined it.
   Cloaking cloaking;
@@ -340,8 +338,6 @@ std::vector<ShownWindow> WindowWatch::Stop() {
 }
 
 WatchFigures WindowWatch::Figures() const { return state_->figures; }
-
-bool WindowWatch::ApplicationShown() const { return state_->applicationShown; }
 
 bool RunWindowWatchCanaryIfAsked() {
   int count = 0;

@@ -58,9 +58,6 @@ class WindowWatch {
 
   [[nodiscard]] WatchFigures Figures() const;
 
-  // Whether a window of the application has become visible yet; callable while the watch runs.
-  [[nodiscard]] bool ApplicationShown() const;
-
   struct State;
 
  private:
