@@ -98,13 +98,19 @@ void CheckCounts(const DoctorRun& run, int problems, int warnings) {
 
 // --- Without a display: the watch cannot tell, which the doctor says ---------------------------
 
-void NamesAMissingRuntime() {
-  const Install install(L"doctor-no-runtime", NoRuntime);
-  const DoctorRun run = RunDoctor(L"no-runtime", install.folder);
-  CHECK_FINDS(run, L"PROBLEM", L"There is no bin\\java.exe in the install folder");
+// An install whose runtime cannot start: the doctor names why, and that no runtime started.
+void CheckNamesAnUnusableRuntime(const Install& install, const std::wstring& name,
+                                 const std::wstring& why) {
+  const DoctorRun run = RunDoctor(name, install.folder);
+  CHECK_FINDS(run, L"PROBLEM", why);
   CHECK_FINDS(run, L"PROBLEM", L"No runtime started");
   CHECK_FINDS(run, L"WARNING", L"Cannot tell whether a window was shown");
   CheckCounts(run, 2, 1);
+}
+
+void NamesAMissingRuntime() {
+  CheckNamesAnUnusableRuntime(Install(L"doctor-no-runtime", NoRuntime), L"no-runtime",
+                              L"There is no bin\\java.exe in the install folder");
 }
 
 void NamesARuntimeThatIsNoProgram() {
@@ -112,20 +118,16 @@ void NamesARuntimeThatIsNoProgram() {
   CreateDirectoryW((install.folder + L"\\bin").c_str(), nullptr);
   std::ofstream((install.folder + L"\\bin\\java.exe").c_str(), std::ios::binary)
       << "MZ but no more of a program than that";
-  const DoctorRun run = RunDoctor(L"runtime-garbage", install.folder);
-  CHECK_FINDS(run, L"PROBLEM", L"bin\\java.exe is not a Windows program");
-  CHECK_FINDS(run, L"PROBLEM", L"No runtime started");
-  CheckCounts(run, 2, 1);
+  CheckNamesAnUnusableRuntime(install, L"runtime-garbage",
+                              L"bin\\java.exe is not a Windows program");
 }
 
 // A 64-bit runtime on a 32-bit Windows: the interpreter cannot start it, and the launcher still
 // ends with 0.
 void NamesARuntimeForAnotherMachine() {
-  const Install install(L"doctor-runtime-x64", L"java-standin-x64.exe");
-  const DoctorRun run = RunDoctor(L"runtime-x64", install.folder);
-  CHECK_FINDS(run, L"PROBLEM", L"is built for x64, which this Windows (x86) cannot run");
-  CHECK_FINDS(run, L"PROBLEM", L"No runtime started");
-  CheckCounts(run, 2, 1);
+  CheckNamesAnUnusableRuntime(Install(L"doctor-runtime-x64", L"java-standin-x64.exe"),
+                              L"runtime-x64",
+                              L"is built for x64, which this Windows (x86) cannot run");
 }
 
 void NamesAMissingModule() {
