@@ -53,7 +53,9 @@ std::wstring WhyNotInTheFolder(const InterpreterProbe& probe) {
            L" folder.";
   }
   if (why.empty()) {
-    why = L" Nothing on this machine explains it: no network path, and no AutoRun command.";
+    why =
+        L" Neither of the usual causes is there: the folder is no network path, and cmd.exe has"
+        L" no AutoRun command.";
   }
   return why;
 }
