@@ -121,18 +121,23 @@ struct CommandOutcome {
   std::string output;  // standard output and error together
 };
 
-DWORD WINAPI ReadAll(void* parameter) {
-  auto* read = static_cast<std::pair<HANDLE, std::string*>*>(parameter);
+// Reads what the pipe holds now, without waiting for more.
+void ReadAvailable(HANDLE pipe, std::string& output) {
   std::array<char, ReadChunk> buffer{};
+  DWORD available = 0;
   DWORD got = 0;
-  while (ReadFile(read->first, buffer.data(), buffer.size(), &got, nullptr) != FALSE && got > 0) {
-    read->second->append(buffer.data(), got);
+  while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) != FALSE && available > 0 &&
+         ReadFile(pipe, buffer.data(), std::min<DWORD>(available, buffer.size()), &got, nullptr) !=
+             FALSE &&
+         got > 0) {
+    output.append(buffer.data(), got);
   }
-  return 0;
 }
 
 // Runs the install's runtime hidden, with no console window, in the install folder, and collects
-// what it prints until it ends or the deadline comes; at the deadline it is ended.
+// what it prints until it ends or the deadline comes; at the deadline it is ended. The pipe is
+// only read when it holds something, so that a program the runtime started, holding the pipe on,
+// cannot keep the doctor waiting.
 CommandOutcome RunRuntime(const Install& install, const wchar_t* arguments) {
   const std::wstring program = RuntimePath(install);
   CommandOutcome outcome;
@@ -143,7 +148,7 @@ CommandOutcome RunRuntime(const Install& install, const wchar_t* arguments) {
     outcome.startError = GetLastError();
     return outcome;
   }
-  UniqueHandle reading(readEnd);
+  const UniqueHandle reading(readEnd);
   UniqueHandle writing(writeEnd);
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW startup{};
@@ -162,13 +167,14 @@ CommandOutcome RunRuntime(const Install& install, const wchar_t* arguments) {
   outcome.started = true;
   const UniqueHandle child(process.hProcess);
   CloseHandle(process.hThread);
-  writing.reset();  // the reader sees the end once the child's copy closes too
-  std::pair<HANDLE, std::string*> read{readEnd, &outcome.output};
-  const UniqueHandle reader(CreateThread(nullptr, 0, ReadAll, &read, 0, nullptr));
-  outcome.ended = WaitForSingleObject(child.get(), ProbeDeadlineMs) == WAIT_OBJECT_0;
+  writing.reset();
+  const ULONGLONG started = GetTickCount64();
+  while (!outcome.ended && GetTickCount64() - started < ProbeDeadlineMs) {
+    outcome.ended = WaitForSingleObject(child.get(), PollMs) == WAIT_OBJECT_0;
+    ReadAvailable(readEnd, outcome.output);
+  }
   if (!outcome.ended) TerminateProcess(child.get(), 1);
   GetExitCodeProcess(child.get(), &outcome.exitCode);
-  if (reader) WaitForSingleObject(reader.get(), ProbeDeadlineMs);
   return outcome;
 }
 
