@@ -65,9 +65,18 @@ def xvfb_start(folder):
         except FileNotFoundError:
             fail("Xvfb is not installed: install Debian's xvfb (scripts/install-deps.sh does it).")
     os.close(write)
-    # Xvfb writes the display's number once it accepts clients.
-    ready, _, _ = select.select([read], [], [], DEADLINE)
-    number = os.read(read, 16).decode().strip() if ready else ""
+    # Xvfb writes the display's number once it accepts clients, then a line end, in two writes; it
+    # dies when the second finds the pipe closed, so the line is read to its end.
+    deadline = time.monotonic() + DEADLINE
+    written = b""
+    while not written.endswith(b"\n") and time.monotonic() < deadline:
+        ready, _, _ = select.select([read], [], [], deadline - time.monotonic())
+        more = os.read(read, 16) if ready else b""
+        if not more:
+            break
+        written += more
+    os.close(read)
+    number = written.decode().strip() if written.endswith(b"\n") else ""
     if not number:
         server.kill()
         with open(os.path.join(folder, "xvfb.log")) as log:
