@@ -19,8 +19,10 @@ struct Install {
 
 // It holds Dunvelt.exe, on a local drive.
 Findings CheckFolder(const Install& install);
-// bin\java.exe exists, is a program this Windows runs, and lists the application's module.
-Findings CheckRuntime(const Install& install);
+// bin\java.exe exists and is a program this Windows runs.
+Findings CheckRuntimeImage(const Install& install);
+// bin\java.exe lists the application's module.
+Findings CheckRuntimeStart(const Install& install);
 // cmd.exe, started as the launcher starts it, runs in the install folder; and what may stop it.
 Findings CheckInterpreter(const Install& install);
 // Every shortcut to this Dunvelt.exe in the Start menu, on the desktop and in Startup starts it

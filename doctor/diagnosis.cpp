@@ -66,6 +66,8 @@ std::wstring Line(const Finding& finding) {
   switch (finding.verdict) {
     case Verdict::Ok:
       return L"OK: " + finding.text;
+    case Verdict::Note:
+      return L"NOTE: " + finding.text;
     case Verdict::Warning:
       return L"WARNING: " + finding.text;
     case Verdict::Problem:

@@ -10,7 +10,8 @@
 
 namespace dunvelt::doctor {
 
-enum class Verdict { Ok, Warning, Problem };
+// A note tells what the doctor did or saw beside the checks; it counts as neither.
+enum class Verdict { Ok, Note, Warning, Problem };
 
 struct Finding {
   Verdict verdict;
@@ -19,7 +20,7 @@ struct Finding {
 
 using Findings = std::vector<Finding>;
 
-// The finding as the doctor prints it: "OK: ...", "WARNING: ..." or "PROBLEM: ...".
+// The finding as the doctor prints it: "OK: ...", "NOTE: ...", "WARNING: ..." or "PROBLEM: ...".
 std::wstring Line(const Finding& finding);
 
 // The closing line: "N problems, N warnings".

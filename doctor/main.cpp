@@ -115,12 +115,19 @@ int Run(int argc, wchar_t** argv) {
     return CannotCheck;
   }
   Findings all;
-  for (Findings (*check)(const Install&) :
-       {CheckFolder, CheckRuntime, CheckInterpreter, CheckShortcuts, CheckLaunch}) {
-    for (const Finding& finding : check(install)) {
+  const auto run = [&](Findings (*check)(const Install&)) {
+    const Findings findings = check(install);
+    for (const Finding& finding : findings) {
       Print(Line(finding));
       all.push_back(finding);
     }
+    return ExitCode(findings) == 0;
+  };
+  run(CheckFolder);
+  // A runtime that is missing or built for another machine cannot be started to ask it more.
+  if (run(CheckRuntimeImage)) run(CheckRuntimeStart);
+  for (Findings (*check)(const Install&) : {CheckInterpreter, CheckShortcuts, CheckLaunch}) {
+    run(check);
   }
   Print(Summary(all));
   return ExitCode(all);

@@ -87,8 +87,8 @@ void CheckCounts(const DoctorRun& run, int problems, int warnings) {
   CHECK(run.exitCode == (problems > 0 ? 1U : 0U), L"exit code " + std::to_wstring(run.exitCode));
   for (std::size_t i = 0; i + 1 < run.lines.size(); ++i) {
     const std::wstring& line = run.lines[i];
-    CHECK(line.rfind(L"OK: ", 0) == 0 || line.rfind(L"WARNING: ", 0) == 0 ||
-              line.rfind(L"PROBLEM: ", 0) == 0,
+    CHECK(line.rfind(L"OK: ", 0) == 0 || line.rfind(L"NOTE: ", 0) == 0 ||
+              line.rfind(L"WARNING: ", 0) == 0 || line.rfind(L"PROBLEM: ", 0) == 0,
           L": " + line);
   }
 }
