@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cwchar>
 #include <map>
 
 #include "paths.h"
@@ -24,8 +25,9 @@ constexpr const wchar_t* CanaryTitle = L"Dunvelt window watch canary";
 // minute to start. Once the canary is shown, a watch that polls every millisecond sees it at once.
 constexpr DWORD CanaryStartDeadline = 120000;
 constexpr DWORD CanarySightDeadline = 10000;
-// The canary's own bound, so that it never outlives a watch that died.
-constexpr DWORD CanaryHoldDeadline = 150000;
+constexpr DWORD CanaryEndDeadline = 10000;
+// The canary's own last bound; it ends with the watching process in any case.
+constexpr DWORD CanaryHoldDeadline = 3600000;
 
 constexpr DWORD LongestPath = 32768;    // in characters
 constexpr int ClassNameCapacity = 257;  // a class name is at most 256 characters
@@ -144,6 +146,7 @@ struct WindowWatch::State {
     record.window.application = SamePath(CanonicalPath(record.window.image), applicationImage);
     record.first = record.last = now;
     track.record = records.size();
+    if (record.window.application) SetEvent(applicationSeen.get());
     records.push_back(std::move(record));
     if (processId == canaryId) SetEvent(canarySeen.get());
   }
@@ -182,8 +185,13 @@ struct WindowWatch::State {
   UniqueHandle stop{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   UniqueHandle ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   UniqueHandle canarySeen{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  UniqueHandle applicationSeen{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   UniqueHandle thread;
   std::atomic<DWORD> canaryId{0};
+  // The canary's process, held until the watch ends: while it is open, its process id cannot be
+  // given to another process, whose windows the watch would then leave out as the canary's.
+  UniqueHandle canary;
+  UniqueHandle canaryRelease;
 
   // The watch's thread owns these until Stop() has joined it.
   Cloaking cloaking;
@@ -207,8 +215,9 @@ void CALLBACK OnShow(HWINEVENTHOOK /*hook*/, DWORD /*event*/, HWND window, LONG 
     return;
   }
   ++g_watching->figures.showEvents;
-  // Seen shown, even if it is hidden again by the time the event arrives.
-  g_watching->Observe(window, true, NowMs(), false);
+  // Seen shown, even if it is hidden again by the time the event arrives; but a cloaked window is
+  // drawn nowhere, as the poll knows too.
+  g_watching->Observe(window, !g_watching->cloaking.IsCloaked(window), NowMs(), false);
 }
 
 DWORD WINAPI Watch(void* parameter) {
@@ -231,46 +240,56 @@ DWORD WINAPI Watch(void* parameter) {
   return 0;
 }
 
-// Has a second process, this same program, show the canary; true once the watch has seen it.
+// Has a second process, this same program, show the canary, and keep it shown until the watch
+// ends: a window that stays can be told for the canary by anything else that watches the screen,
+// such as a recorder that reads a window's title once it is mapped. True once the watch has seen
+// it.
 bool ShowCanary(WindowWatch::State& state) {
   const std::wstring name = L"dunvelt-window-watch-" + std::to_wstring(GetCurrentProcessId()) +
                             L"-" + std::to_wstring(GetTickCount64());
   const UniqueHandle shown(CreateEventW(nullptr, TRUE, FALSE, (name + L"-shown").c_str()));
-  const UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, (name + L"-release").c_str()));
+  state.canaryRelease.reset(CreateEventW(nullptr, TRUE, FALSE, (name + L"-release").c_str()));
   std::wstring self(LongestPath, L'\0');
   self.resize(GetModuleFileNameW(nullptr, self.data(), LongestPath));
-  std::wstring command = L"\"" + self + L"\" " + CanarySwitch + L" " + name;
+  std::wstring command = L"\"" + self + L"\" " + CanarySwitch + L" " + name + L" " +
+                         std::to_wstring(GetCurrentProcessId());
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   // No console either: the canary is the only window it may show.
-  if (!shown || !release ||
+  if (!shown || !state.canaryRelease ||
       CreateProcessW(self.c_str(), command.data(), nullptr, nullptr, FALSE,
                      CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                      &process) == FALSE) {
     return false;
   }
-  const UniqueHandle canary(process.hProcess);
+  state.canary.reset(process.hProcess);
   const UniqueHandle canaryThread(process.hThread);
   state.canaryId = process.dwProcessId;
   ResumeThread(process.hThread);
 
   // The canary signals once its window is shown, or ends when it cannot show one.
-  const std::array<HANDLE, 2> started{shown.get(), canary.get()};
-  const bool seen =
-      WaitForMultipleObjects(2, started.data(), FALSE, CanaryStartDeadline) == WAIT_OBJECT_0 &&
-      WaitForSingleObject(state.canarySeen.get(), CanarySightDeadline) == WAIT_OBJECT_0;
-  SetEvent(release.get());
-  if (WaitForSingleObject(canary.get(), CanarySightDeadline) != WAIT_OBJECT_0) {
-    TerminateProcess(canary.get(), 1);
-  }
-  return seen;
+  const std::array<HANDLE, 2> started{shown.get(), state.canary.get()};
+  return WaitForMultipleObjects(2, started.data(), FALSE, CanaryStartDeadline) == WAIT_OBJECT_0 &&
+         WaitForSingleObject(state.canarySeen.get(), CanarySightDeadline) == WAIT_OBJECT_0;
 }
 
-void HoldCanaryWindow(const std::wstring& name) {
+// Lets the canary go, and waits for it, with a bound.
+void EndCanary(WindowWatch::State& state) {
+  if (!state.canary) return;
+  SetEvent(state.canaryRelease.get());
+  if (WaitForSingleObject(state.canary.get(), CanaryEndDeadline) != WAIT_OBJECT_0) {
+    TerminateProcess(state.canary.get(), 1);
+  }
+  state.canary.reset();
+}
+
+// Shows the canary until the watch lets it go, or the watching process ends, whichever is first.
+void HoldCanaryWindow(const std::wstring& name, DWORD watcherId) {
   const UniqueHandle shown(OpenEventW(EVENT_MODIFY_STATE, FALSE, (name + L"-shown").c_str()));
   const UniqueHandle release(OpenEventW(SYNCHRONIZE, FALSE, (name + L"-release").c_str()));
-  if (!shown || !release) return;
+  const UniqueHandle watcher(OpenProcess(SYNCHRONIZE, FALSE, watcherId));
+  if (!shown || !release || !watcher) return;
   WNDCLASSW windowClass{};
   windowClass.lpfnWndProc = DefWindowProcW;
   windowClass.hInstance = GetModuleHandleW(nullptr);
@@ -284,10 +303,10 @@ void HoldCanaryWindow(const std::wstring& name) {
   ShowWindow(window, SW_SHOWNOACTIVATE);
   SetEvent(shown.get());
   const ULONGLONG deadline = GetTickCount64() + CanaryHoldDeadline;
-  HANDLE wait = release.get();
+  const std::array<HANDLE, 2> waits{release.get(), watcher.get()};
   for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
-    if (MsgWaitForMultipleObjects(1, &wait, FALSE, static_cast<DWORD>(deadline - now),
-                                  QS_ALLINPUT) != WAIT_OBJECT_0 + 1) {
+    if (MsgWaitForMultipleObjects(2, waits.data(), FALSE, static_cast<DWORD>(deadline - now),
+                                  QS_ALLINPUT) != WAIT_OBJECT_0 + 2) {
       break;
     }
     MSG message;
@@ -327,6 +346,7 @@ std::vector<ShownWindow> WindowWatch::Stop() {
   SetEvent(state_->stop.get());
   WaitForSingleObject(state_->thread.get(), INFINITE);
   state_->thread.reset();
+  EndCanary(*state_);
   state_->figures.polls = state_->polls;
   state_->figures.watchedMs = state_->lastPoll - state_->firstPoll;
   for (State::Record& record : state_->records) {
@@ -339,14 +359,19 @@ std::vector<ShownWindow> WindowWatch::Stop() {
 
 WatchFigures WindowWatch::Figures() const { return state_->figures; }
 
+bool WindowWatch::WaitForApplication(DWORD timeoutMs) const {
+  return WaitForSingleObject(state_->applicationSeen.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
 bool RunWindowWatchCanaryIfAsked() {
   int count = 0;
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
   if (arguments == nullptr) return false;
-  const bool asked = count == 3 && lstrcmpW(arguments[1], CanarySwitch) == 0;
+  const bool asked = count == 4 && lstrcmpW(arguments[1], CanarySwitch) == 0;
   const std::wstring name = asked ? arguments[2] : L"";
+  const DWORD watcher = asked ? static_cast<DWORD>(wcstoul(arguments[3], nullptr, 10)) : 0;
   LocalFree(arguments);
-  if (asked) HoldCanaryWindow(name);
+  if (asked) HoldCanaryWindow(name, watcher);
   return asked;
 }
 

@@ -50,6 +50,7 @@ class WindowWatch {
   // Starts watching, then has a second process show a small canary window and waits, with a
   // deadline, until the watch has seen it. False when it did not: then no window can be seen
   // here (Wine without a display, a desktop the process cannot see), and silence proves nothing.
+  // The canary stays shown, one pixel in a corner, until Stop().
   bool Start();
 
   // Ends the watch; every window that became visible while it ran, but the canary, in the order
@@ -57,6 +58,9 @@ class WindowWatch {
   std::vector<ShownWindow> Stop();
 
   [[nodiscard]] WatchFigures Figures() const;
+
+  // Waits, at most the time given, until a window of the application has been seen.
+  [[nodiscard]] bool WaitForApplication(DWORD timeoutMs) const;
 
   struct State;
 
@@ -66,7 +70,7 @@ class WindowWatch {
 
 // The canary's side. A program that runs a WindowWatch calls this first thing in its entry point:
 // when the command line is the watch's request for a canary, it shows the canary window until the
-// watch has seen it, and returns true; the program then ends.
+// watch lets it go, and returns true; the program then ends.
 bool RunWindowWatchCanaryIfAsked();
 
 }  // namespace dunvelt

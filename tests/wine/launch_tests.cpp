@@ -160,7 +160,20 @@ std::vector<dunvelt::ShownWindow> WatchedLaunch(const std::wstring& name,
     CHECK(false, L": the watch must see its canary");
     return {};
   }
-  CheckStartsTheRuntime(distribution, commandLine, windowlessConsole);
+  {
+    // The runtime holds its window until the watch has seen it: an application's window stays,
+    // and a stand-in that closed it at once could close it between two looks of the watch.
+    Launches launches;
+    launches.HoldRuntimes();
+    CHECK(Launches::ExitCode(
+              launches.StartCommand(distribution.folder, commandLine, windowlessConsole)) == 0);
+    CHECK(launches.RuntimeStarted());
+    const bool seen = watch.WaitForApplication(Deadline);
+    launches.Release();
+    CHECK(launches.AllEnded());
+    CheckSingleRuntimeRun(distribution);
+    CHECK(seen, L": the watch must see the application's window, and know it as such");
+  }
   SetEnvironmentVariableW(L"DUNVELT_STANDIN_WINDOW", nullptr);
   std::vector<dunvelt::ShownWindow> others;
   bool application = false;
