@@ -3,108 +3,97 @@
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
-#include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <array>
-#include <memory>
 #include <set>
 #include <vector>
 
 #include "launch_parameters.h"
 #include "paths.h"
 #include "platform_text.h"
+#include "process_runner.h"
 #include "unique_handle.h"
 #include "window_watch.h"
 
 namespace dunvelt::doctor {
 namespace {
 
-// Bounds, not expectations: a loaded machine, a virus scanner or emulation can make a start take
-// many seconds.
-constexpr DWORD ProbeDeadlineMs = 60000;
-constexpr DWORD LauncherDeadlineMs = 60000;
-constexpr DWORD RuntimeDeadlineMs = 60000;
-// Once the runtime runs, the launch goes on being watched for this long, unless the runtime ends:
-// a console may be shown after the application's window, as Wine shows the interpreter's, and a
-// terminal that takes over a console shows it a moment after the console is made.
-constexpr DWORD WatchAfterRuntimeMs = 3000;
+// Bounds, not expectations: a loaded machine or a virus scanner can make a start take seconds.
+// A hanging probe is a problem that stops the launch check, so that the doctor ends within about
+// 20 s when everything hangs, and within about 35 s when only the launch does.
+constexpr DWORD RuntimeDeadlineMs = 10000;
+constexpr DWORD InterpreterDeadlineMs = 10000;
+constexpr DWORD LaunchDeadlineMs = 15000;
+// Once the application's window is there, the launch goes on being watched for this long, unless
+// the runtime ends: a console may be shown after it, and a terminal that takes over a console
+// shows it a moment after the console is made. Without a watch, as long after the runtime started.
+constexpr DWORD WatchAfterApplicationMs = 3000;
 constexpr DWORD PollMs = 10;
 constexpr DWORD MsPerSecond = 1000;
+constexpr int Decimal = 10;
 constexpr std::size_t ReadChunk = 4096;
 
-struct CommandOutcome {
+// The doctor runs itself with this switch to start a program through the shell, as the launcher
+// and Explorer do, inside a job of the doctor's: ShellExecuteExW cannot start a program suspended
+// or in a job of its own.
+constexpr const wchar_t* ShellStartSwitch = L"--dunvelt-doctor-shell-start";
+
+std::wstring OwnPath() {
+  std::wstring path(MAX_PATH * 4, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return path;
+}
+
+ULONGLONG DeadlineIn(DWORD ms) { return GetTickCount64() + ms; }
+
+DWORD ElapsedMs(ULONGLONG since) { return static_cast<DWORD>(GetTickCount64() - since); }
+
+std::wstring FromCodePage(const std::string& bytes, UINT codePage) {
+  std::wstring text(bytes.size(), L'\0');
+  text.resize(MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                  text.data(), static_cast<int>(text.size())));
+  return text;
+}
+
+// What the helper that ran the shell said: "started PID" or "failed ERROR".
+struct ShellStart {
+  bool answered = false;
   bool started = false;
-  DWORD startError = 0;
-  bool ended = false;
-  DWORD exitCode = 0;
-  std::string output;  // standard output and error together
+  DWORD number = 0;
 };
 
-// Reads what the pipe holds now, without waiting for more.
-void ReadAvailable(HANDLE pipe, std::string& output) {
-  std::array<char, ReadChunk> buffer{};
-  DWORD available = 0;
-  DWORD got = 0;
-  while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) != FALSE && available > 0 &&
-         ReadFile(pipe, buffer.data(), std::min<DWORD>(available, buffer.size()), &got, nullptr) !=
-             FALSE &&
-         got > 0) {
-    output.append(buffer.data(), got);
-  }
+ShellStart ReadShellStart(const std::string& output) {
+  ShellStart start;
+  const std::size_t end = output.find('\n');
+  if (end == std::string::npos) return start;
+  const std::string line = output.substr(0, end);
+  const std::size_t space = line.find(' ');
+  if (space == std::string::npos) return start;
+  start.answered = true;
+  start.started = line.substr(0, space) == "started";
+  start.number = static_cast<DWORD>(std::strtoul(line.c_str() + space + 1, nullptr, Decimal));
+  return start;
 }
 
-// Runs the install's runtime hidden, with no console window, in the install folder, and collects
-// what it prints until it ends or the deadline comes; at the deadline it is ended. The pipe is
-// only read when it holds something, so that a program the runtime started, holding the pipe on,
-// cannot keep the doctor waiting.
-CommandOutcome RunRuntime(const Install& install, const wchar_t* arguments) {
-  const std::wstring program = RuntimePath(install);
-  CommandOutcome outcome;
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
-  if (CreatePipe(&readEnd, &writeEnd, &inherit, 0) == FALSE) {
-    outcome.startError = GetLastError();
-    return outcome;
-  }
-  const UniqueHandle reading(readEnd);
-  UniqueHandle writing(writeEnd);
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = nullptr;
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
-  std::wstring command = L"\"" + program + L"\" " + arguments;
-  PROCESS_INFORMATION process{};
-  if (CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                     nullptr, install.folder.c_str(), &startup, &process) == FALSE) {
-    outcome.startError = GetLastError();
-    return outcome;
-  }
-  outcome.started = true;
-  const UniqueHandle child(process.hProcess);
-  CloseHandle(process.hThread);
-  writing.reset();
-  const ULONGLONG started = GetTickCount64();
-  while (!outcome.ended && GetTickCount64() - started < ProbeDeadlineMs) {
-    outcome.ended = WaitForSingleObject(child.get(), PollMs) == WAIT_OBJECT_0;
-    ReadAvailable(readEnd, outcome.output);
-  }
-  if (!outcome.ended) TerminateProcess(child.get(), 1);
-  GetExitCodeProcess(child.get(), &outcome.exitCode);
-  return outcome;
+// Starts `file` through the shell, in `folder`, with the doctor's helper inside a job.
+std::wstring ShellStartCommand(int show, const std::wstring& folder, const std::wstring& file,
+                               const std::wstring& parameters) {
+  std::wstring command = QuotedArgument(OwnPath()) + L" " + ShellStartSwitch + L" " +
+                         std::to_wstring(show) + L" " + QuotedArgument(folder) + L" " +
+                         QuotedArgument(file);
+  if (!parameters.empty()) command += L" " + QuotedArgument(parameters);
+  return command;
 }
 
-std::wstring FirstLine(const std::string& text) {
-  const std::string line = text.substr(0, text.find_first_of("\r\n"));
-  std::wstring wide(line.size(), L'\0');
-  wide.resize(MultiByteToWideChar(CP_ACP, 0, line.data(), static_cast<int>(line.size()),
-                                  wide.data(), static_cast<int>(wide.size())));
-  return wide;
+std::vector<JavaOption> JavaOptions() {
+  std::vector<JavaOption> options;
+  for (const wchar_t* name : {L"JDK_JAVA_OPTIONS", L"_JAVA_OPTIONS", L"JAVA_TOOL_OPTIONS"}) {
+    std::wstring value(GetEnvironmentVariableW(name, nullptr, 0), L'\0');
+    value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
+    if (!value.empty()) options.push_back({name, value});
+  }
+  return options;
 }
 
 // --- The interpreter -------------------------------------------------------------------------
@@ -167,28 +156,38 @@ std::vector<AutoRun> AutoRuns() {
   return autoRuns;
 }
 
-// What cmd.exe printed to the pipe: "cmd /U" writes UTF-16, so that any folder's name survives.
-std::wstring ReadPipe(HANDLE pipe, HANDLE interpreter) {
+// What cmd.exe printed to the pipe, read until it closes the pipe or the deadline: "cmd /U" writes
+// UTF-16, so that any folder's name survives.
+std::wstring ReadPipe(HANDLE pipe, BoundedRun& run) {
   OVERLAPPED overlapped{};
   const UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   overlapped.hEvent = event.get();
-  if (ConnectNamedPipe(pipe, &overlapped) == FALSE && GetLastError() == ERROR_IO_PENDING) {
-    const std::array<HANDLE, 2> waits{event.get(), interpreter};
-    if (WaitForMultipleObjects(2, waits.data(), FALSE, ProbeDeadlineMs) != WAIT_OBJECT_0) {
-      CancelIo(pipe);
-      return {};
+  // Waits for the pending operation, taking in the job's news meanwhile; false when it did not
+  // complete by the deadline, or when nothing is left that could complete it.
+  const auto completes = [&]() {
+    while (WaitForSingleObject(event.get(), PollMs) != WAIT_OBJECT_0) {
+      run.Poll(0);
+      if (run.DeadlinePassed() || run.TreeEnded()) {
+        if (WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0) return true;
+        CancelIo(pipe);
+        return false;
+      }
     }
+    return true;
+  };
+  if (ConnectNamedPipe(pipe, &overlapped) == FALSE && GetLastError() == ERROR_IO_PENDING &&
+      !completes()) {
+    return {};
   }
   std::string bytes;
   std::array<char, ReadChunk> buffer{};
-  for (;;) {
+  while (bytes.size() < OutputCap) {
     DWORD got = 0;
     ResetEvent(event.get());
-    if (ReadFile(pipe, buffer.data(), buffer.size(), &got, &overlapped) == FALSE) {
-      if (GetLastError() != ERROR_IO_PENDING ||
-          WaitForSingleObject(event.get(), ProbeDeadlineMs) != WAIT_OBJECT_0 ||
+    if (ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &got, &overlapped) ==
+        FALSE) {
+      if (GetLastError() != ERROR_IO_PENDING || !completes() ||
           GetOverlappedResult(pipe, &overlapped, &got, FALSE) == FALSE) {
-        CancelIo(pipe);
         break;
       }
     }
@@ -203,43 +202,6 @@ std::wstring ReadPipe(HANDLE pipe, HANDLE interpreter) {
 
 // --- The launch ------------------------------------------------------------------------------
 
-struct ProcessEntry {
-  DWORD id;
-  DWORD parent;
-  std::wstring name;
-};
-
-std::vector<ProcessEntry> Processes() {
-  std::vector<ProcessEntry> processes;
-  const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (snapshot.get() == INVALID_HANDLE_VALUE) return processes;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more != FALSE;
-       more = Process32NextW(snapshot.get(), &entry)) {
-    processes.push_back({entry.th32ProcessID, entry.th32ParentProcessID, entry.szExeFile});
-  }
-  return processes;
-}
-
-bool NameIs(const std::wstring& name, const wchar_t* expected) {
-  return CompareStringOrdinal(name.c_str(), -1, expected, -1, TRUE) == CSTR_EQUAL;
-}
-
-// The processes that run the install's runtime, by their image.
-std::set<DWORD> RuntimeProcesses(const std::vector<ProcessEntry>& processes,
-                                 const std::wstring& runtime) {
-  std::set<DWORD> found;
-  const std::wstring name = FileName(runtime);
-  for (const ProcessEntry& process : processes) {
-    if (NameIs(process.name, name.c_str()) &&
-        SamePath(CanonicalPath(ProcessImagePath(process.id)), runtime)) {
-      found.insert(process.id);
-    }
-  }
-  return found;
-}
-
 bool Ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
 
 std::uint32_t ExitCodeOf(HANDLE process) {
@@ -247,8 +209,6 @@ std::uint32_t ExitCodeOf(HANDLE process) {
   GetExitCodeProcess(process, &code);
   return code;
 }
-
-DWORD ElapsedMs(ULONGLONG since) { return static_cast<DWORD>(GetTickCount64() - since); }
 
 DWORD LifetimeMs(HANDLE process) {
   FILETIME created{};
@@ -266,115 +226,151 @@ DWORD LifetimeMs(HANDLE process) {
   return static_cast<DWORD>((ticks(exited) - ticks(created)) / TicksPerMs);
 }
 
-// Follows one launch as it runs: the launcher's process, the interpreters it starts, and the
-// runtime, a process of the install's bin\java.exe that did not run before the launch.
+// Follows one launch in its job: the launcher, the interpreters it starts and the runtime, found
+// by its image among the launch's processes, so that no process that ran before can be taken for
+// it.
 class LaunchFollower {
  public:
-  LaunchFollower(std::wstring runtimePath, HANDLE launcher, LaunchOutcome& outcome)
-      : runtimePath_(std::move(runtimePath)),
-        runningBefore_(RuntimeProcesses(Processes(), runtimePath_)),
-        launcher_(launcher),
-        launcherId_(GetProcessId(launcher)),
-        started_(GetTickCount64()),
-        outcome_(outcome) {}
+  LaunchFollower(BoundedRun& run, const WindowWatch& watch, bool watched, std::wstring runtimePath,
+                 std::wstring launcherPath)
+      : run_(run),
+        watch_(watch),
+        watched_(watched),
+        runtimePath_(std::move(runtimePath)),
+        launcherPath_(std::move(launcherPath)),
+        started_(GetTickCount64()) {}
 
-  // Looks once; true while the launch is worth watching on: until the runtime has run a moment or
-  // ended, or until nothing is left that could start it.
-  bool Look() {
-    if (!outcome_.ended && Ended(launcher_)) {
-      outcome_.ended = true;
-      outcome_.exitCode = ExitCodeOf(launcher_);
-    }
-    if (!runtime_) FindProcesses();
-    if (outcome_.runtimeStarted) {
-      return runtime_ && !Ended(runtime_.get()) && ElapsedMs(runtimeSeen_) <= WatchAfterRuntimeMs;
-    }
-    const bool interpretersEnded =
-        !interpreters_.empty() &&
-        std::all_of(interpreters_.begin(), interpreters_.end(),
-                    [](const UniqueHandle& interpreter) { return Ended(interpreter.get()); });
-    return !(outcome_.ended && (outcome_.exitCode != 0 || interpretersEnded)) &&
-           ElapsedMs(started_) <= RuntimeDeadlineMs;
+  // Until the application has been shown a moment, or the runtime has ended, or nothing is left
+  // that could start it; and the launcher has ended; or until the deadline.
+  void Follow() {
+    while (Worth()) run_.Poll(PollMs);
+    const HANDLE launcher = Find(launcherPath_).handle;
+    while (launcher != nullptr && !Ended(launcher) && !run_.DeadlinePassed()) run_.Poll(PollMs);
+    run_.Poll(0);
   }
 
-  // Waits what is left of the deadline for the launcher to end, and notes how the runtime ended.
-  void Finish() {
-    if (!outcome_.ended) {
-      const DWORD left = LauncherDeadlineMs - std::min(LauncherDeadlineMs, ElapsedMs(started_));
-      outcome_.ended = WaitForSingleObject(launcher_, left) == WAIT_OBJECT_0;
-      outcome_.exitCode = ExitCodeOf(launcher_);
+  void Note(LaunchOutcome& outcome) const {
+    const ShellStart shell = ReadShellStart(run_.Output());
+    const Found launcher = Find(launcherPath_);
+    outcome.started = shell.started && launcher.handle != nullptr;
+    if (!outcome.started) {
+      outcome.startError = shell.answered ? ErrorText(shell.number)
+                                          : std::wstring(L"the doctor could not follow it");
+      return;
     }
-    if (outcome_.ended && outcome_.exitCode != 0) {
-      outcome_.exitMeaning = ErrorText(outcome_.exitCode);
+    outcome.ended = Ended(launcher.handle);
+    outcome.exitCode = ExitCodeOf(launcher.handle);
+    if (outcome.ended && outcome.exitCode != 0) outcome.exitMeaning = ErrorText(outcome.exitCode);
+    const Found runtime = Find(runtimePath_);
+    if (runtime.handle == nullptr) return;
+    outcome.runtimeStarted = true;
+    outcome.runtimeId = runtime.id;
+    outcome.runtimeStartedAfterMs = static_cast<std::uint32_t>(
+        (runtimeSeen_ == 0 ? GetTickCount64() : runtimeSeen_) - started_);
+    outcome.runtimeEnded = Ended(runtime.handle);
+    if (outcome.runtimeEnded) {
+      outcome.runtimeExitCode = ExitCodeOf(runtime.handle);
+      outcome.runtimeLivedMs = LifetimeMs(runtime.handle);
     }
-    if (runtime_ && Ended(runtime_.get())) {
-      outcome_.runtimeEnded = true;
-      outcome_.runtimeExitCode = ExitCodeOf(runtime_.get());
-      outcome_.runtimeLivedMs = LifetimeMs(runtime_.get());
-    }
+  }
+
+  [[nodiscard]] bool OfTheLaunch(DWORD processId) const {
+    const std::vector<TreeProcess>& tree = run_.Tree();
+    return std::any_of(tree.begin(), tree.end(),
+                       [&](const TreeProcess& process) { return process.id == processId; });
   }
 
  private:
-  void FindProcesses() {
-    const std::vector<ProcessEntry> processes = Processes();
-    for (DWORD id : RuntimeProcesses(processes, runtimePath_)) {
-      if (runningBefore_.count(id) != 0) continue;
-      runtime_.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
-      outcome_.runtimeStarted = true;
-      outcome_.runtimeId = id;
-      outcome_.runtimeStartedAfterMs = ElapsedMs(started_);
-      runtimeSeen_ = GetTickCount64();
-      return;
-    }
-    for (const ProcessEntry& process : processes) {
-      if (process.parent == launcherId_ && interpreterIds_.insert(process.id).second) {
-        interpreters_.emplace_back(OpenProcess(SYNCHRONIZE, FALSE, process.id));
+  struct Found {
+    DWORD id = 0;
+    HANDLE handle = nullptr;  // owned by the run
+  };
+
+  [[nodiscard]] Found Find(const std::wstring& path) const {
+    for (const TreeProcess& process : run_.Tree()) {
+      if (process.handle && !process.image.empty() &&
+          SamePath(CanonicalPath(process.image), path)) {
+        return {process.id, process.handle.get()};
       }
     }
+    return {};
   }
 
+  bool Worth() {
+    if (run_.DeadlinePassed()) return false;
+    const ShellStart shell = ReadShellStart(run_.Output());
+    if (shell.answered && !shell.started) return false;
+    const Found runtime = Find(runtimePath_);
+    if (runtime.handle == nullptr) return !run_.TreeEnded();
+    if (runtimeSeen_ == 0) runtimeSeen_ = GetTickCount64();
+    if (applicationSeen_ == 0 && watch_.WaitForApplication(0)) applicationSeen_ = GetTickCount64();
+    // Without a watch there is nothing to wait for but the runtime's first moments.
+    const ULONGLONG since = watched_ ? applicationSeen_ : runtimeSeen_;
+    return !Ended(runtime.handle) && (since == 0 || ElapsedMs(since) < WatchAfterApplicationMs);
+  }
+
+  BoundedRun& run_;
+  const WindowWatch& watch_;
+  bool watched_;
   std::wstring runtimePath_;
-  std::set<DWORD> runningBefore_;
-  HANDLE launcher_;
-  DWORD launcherId_;
+  std::wstring launcherPath_;
   ULONGLONG started_;
-  LaunchOutcome& outcome_;
-  UniqueHandle runtime_;
   ULONGLONG runtimeSeen_ = 0;
-  std::vector<UniqueHandle> interpreters_;  // an interpreter that ended unseen is not here
-  std::set<DWORD> interpreterIds_;
+  ULONGLONG applicationSeen_ = 0;
 };
 
 }  // namespace
 
-Findings CheckRuntimeStart(const Install& install) {
-  const std::wstring name = Wide(JavaRuntimePath);
-  Findings findings;
-  const std::string module = LaunchedModule();
-  const std::wstring wideModule(module.begin(), module.end());
-  const CommandOutcome listing = RunRuntime(install, L"--list-modules");
-  const std::wstring asked = name + L" --list-modules";
-  if (!listing.started) {
-    findings.push_back({Verdict::Problem, asked + L" could not be started (" +
-                                              ErrorText(listing.startError) + L")."});
-  } else if (!listing.ended) {
-    findings.push_back({Verdict::Problem, asked + L" did not answer within " +
-                                              std::to_wstring(ProbeDeadlineMs / MsPerSecond) +
-                                              L" s."});
-  } else if (listing.exitCode != 0) {
-    findings.push_back({Verdict::Problem, asked + L" ended with code " +
-                                              std::to_wstring(listing.exitCode) + L": " +
-                                              FirstLine(listing.output)});
-  } else if (!ListsModule(listing.output, module)) {
-    findings.push_back(
-        {Verdict::Problem, L"The runtime does not list the module " + wideModule +
-                               L", which the launcher starts: build the runtime image with it"
-                               L" (jlink --add-modules " +
-                               wideModule + L", with the application on --module-path)."});
-  } else {
-    findings.push_back({Verdict::Ok, L"The runtime lists the module " + wideModule + L"."});
+bool RunShellStartIfAsked(int argc, wchar_t** argv, int& exitCode) {
+  // The switch, how to show it, the folder, the file and maybe its parameters.
+  enum Argument { Switch = 1, Show, Folder, File, Parameters, WithParameters };
+  if (argc < Parameters || argc > WithParameters ||
+      std::wstring(argv[Switch]) != ShellStartSwitch) {
+    return false;
   }
-  return findings;
+  // As the launcher does before it asks the shell.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  SHELLEXECUTEINFOW request{};
+  request.cbSize = sizeof request;
+  request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+  request.lpFile = argv[File];
+  request.lpParameters = argc == WithParameters ? argv[Parameters] : nullptr;
+  request.lpDirectory = argv[Folder];
+  request.nShow = static_cast<int>(std::wcstol(argv[Show], nullptr, Decimal));
+  const bool started = ShellExecuteExW(&request) != FALSE;
+  const DWORD number = started ? GetProcessId(request.hProcess) : GetLastError();
+  if (request.hProcess != nullptr) CloseHandle(request.hProcess);
+  const std::string said =
+      std::string(started ? "started " : "failed ") + std::to_string(number) + "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), said.data(), static_cast<DWORD>(said.size()), &written,
+            nullptr);
+  if (com >= 0) CoUninitialize();
+  exitCode = started ? 0 : 1;
+  return true;
+}
+
+Findings CheckRuntimeStart(const Install& install) {
+  RuntimeProbe probe;
+  probe.deadlineSeconds = RuntimeDeadlineMs / MsPerSecond;
+  probe.javaOptions = JavaOptions();
+  const std::wstring runtime = RuntimePath(install);
+  // The runtime started as the interpreter starts it, hidden, in the install folder.
+  BoundedRun run(runtime, QuotedArgument(runtime) + L" " + DryRunArguments(), install.folder,
+                 CREATE_NO_WINDOW, DeadlineIn(RuntimeDeadlineMs));
+  probe.started = run.Started();
+  if (!probe.started) {
+    probe.startError = ErrorText(run.StartError());
+    return JudgeRuntimeStart(probe);
+  }
+  probe.ended = run.WaitForProgram();
+  probe.exitCode = run.ProgramExitCode();
+  const std::vector<std::wstring> left = run.EndTree();
+  if (!probe.ended) probe.endedByDoctor = left;
+  // The JVM writes its messages in the ANSI code page when they do not go to a console.
+  probe.output = FromCodePage(run.Output(), CP_ACP);
+  probe.outputCut = run.OutputCut();
+  return JudgeRuntimeStart(probe);
 }
 
 Findings CheckInterpreter(const Install& install) {
@@ -384,6 +380,7 @@ Findings CheckInterpreter(const Install& install) {
   probe.autoRuns = AutoRuns();
   probe.disableCmd = RegistryNumber(
       HKEY_CURRENT_USER, L"Software\\Policies\\Microsoft\\Windows\\System", L"DisableCMD");
+  probe.deadlineSeconds = InterpreterDeadlineMs / MsPerSecond;
 
   // Its answer comes back through a pipe, so that nothing is written on the machine.
   const std::wstring pipeName = L"\\\\.\\pipe\\dunvelt-doctor-" +
@@ -392,63 +389,75 @@ Findings CheckInterpreter(const Install& install) {
   const UniqueHandle pipe(CreateNamedPipeW(
       pipeName.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr));
-  // As the launcher does: the shell runs "cmd.exe", hidden, in the install folder.
-  const std::wstring parameters = L"/U /C cd >" + pipeName;
-  SHELLEXECUTEINFOW request{};
-  request.cbSize = sizeof request;
-  request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
-  request.lpFile = L"cmd.exe";
-  request.lpParameters = parameters.c_str();
-  request.lpDirectory = install.folder.c_str();
-  request.nShow = SW_HIDE;
-  if (pipe.get() == INVALID_HANDLE_VALUE || ShellExecuteExW(&request) == FALSE) {
+  if (pipe.get() == INVALID_HANDLE_VALUE) {
     probe.startError = ErrorText(GetLastError());
-  } else {
-    probe.started = true;
-    const UniqueHandle interpreter(request.hProcess);
-    probe.ranIn = ReadPipe(pipe.get(), interpreter.get());
-    probe.answered = !probe.ranIn.empty();
-    probe.ranInInstallFolder =
-        probe.answered && SamePath(CanonicalPath(probe.ranIn), CanonicalPath(install.folder));
-    if (interpreter) WaitForSingleObject(interpreter.get(), ProbeDeadlineMs);
+    return JudgeInterpreter(probe);
   }
+  // As the launcher does: the shell runs "cmd.exe", hidden, in the install folder.
+  BoundedRun run({},
+                 ShellStartCommand(SW_HIDE, install.folder, L"cmd.exe", L"/U /C cd >" + pipeName),
+                 {}, DETACHED_PROCESS, DeadlineIn(InterpreterDeadlineMs));
+  if (!run.Started()) {
+    probe.startError = ErrorText(run.StartError());
+    return JudgeInterpreter(probe);
+  }
+  ShellStart shell;
+  while (!(shell = ReadShellStart(run.Output())).answered && !run.ProgramEnded() &&
+         !run.DeadlinePassed()) {
+    run.Poll(PollMs);
+  }
+  if (!shell.answered || !shell.started) {
+    probe.startError =
+        shell.answered ? ErrorText(shell.number) : L"the doctor's helper said nothing";
+    return JudgeInterpreter(probe);
+  }
+  probe.started = true;
+  probe.ranIn = ReadPipe(pipe.get(), run);
+  probe.answered = !probe.ranIn.empty();
+  probe.ranInInstallFolder =
+      probe.answered && SamePath(CanonicalPath(probe.ranIn), CanonicalPath(install.folder));
+  probe.ended = run.WaitForTree();
+  if (!probe.ended) probe.endedByDoctor = run.EndTree();
   return JudgeInterpreter(probe);
 }
 
 Findings CheckLaunch(const Install& install) {
   LaunchOutcome outcome;
-  outcome.endDeadlineSeconds = LauncherDeadlineMs / MsPerSecond;
-  outcome.runtimeDeadlineSeconds = RuntimeDeadlineMs / MsPerSecond;
+  outcome.endDeadlineSeconds = LaunchDeadlineMs / MsPerSecond;
+  outcome.runtimeDeadlineSeconds = LaunchDeadlineMs / MsPerSecond;
   outcome.runtimeCommand = ConsoleCommand();
   const std::wstring runtimePath = CanonicalPath(RuntimePath(install));
 
   WindowWatch watch(runtimePath);
   outcome.watched = watch.Start();
   // As Explorer starts a double-clicked program: the default verb, shown, in its folder.
-  SHELLEXECUTEINFOW request{};
-  request.cbSize = sizeof request;
-  request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
-  request.lpFile = install.launcher.c_str();
-  request.lpDirectory = install.folder.c_str();
-  request.nShow = SW_SHOWNORMAL;
-  outcome.started = ShellExecuteExW(&request) != FALSE;
-  if (!outcome.started) {
-    outcome.startError = ErrorText(GetLastError());
+  BoundedRun run({}, ShellStartCommand(SW_SHOWNORMAL, install.folder, install.launcher, {}), {},
+                 DETACHED_PROCESS, DeadlineIn(LaunchDeadlineMs));
+  if (!run.Started()) {
+    outcome.startError = ErrorText(run.StartError());
+    watch.Stop();
     return JudgeLaunch(outcome);
   }
-  const UniqueHandle launcher(request.hProcess);
-  LaunchFollower follower(runtimePath, launcher.get(), outcome);
-  while (follower.Look()) Sleep(PollMs);
-  follower.Finish();
-
+  LaunchFollower follower(run, watch, outcome.watched, runtimePath,
+                          CanonicalPath(install.launcher));
+  follower.Follow();
+  follower.Note(outcome);
   for (const ShownWindow& window : watch.Stop()) {
     if (window.application) {
       outcome.applicationShown = true;
     } else {
-      outcome.otherWindows.push_back({Describe(window), FileName(window.image)});
+      outcome.otherWindows.push_back({Describe(window), FileName(window.image), window.processId,
+                                      follower.OfTheLaunch(window.processId)});
     }
   }
   outcome.watchedMs = static_cast<std::uint32_t>(watch.Figures().watchedMs);
+  // A runtime that runs is the application the user asked for: it, and the interpreter that
+  // waits for it, stay. Anything else the launch left is ended.
+  if (outcome.runtimeStarted && !outcome.runtimeEnded) {
+    run.LetGo();
+  } else {
+    outcome.endedByDoctor = run.EndTree();
+  }
   return JudgeLaunch(outcome);
 }
 

@@ -1,6 +1,7 @@
 // The doctor's checks on Windows, in the order they run. Each reads what the machine holds, or
 // runs the runtime, the interpreter or the launcher as a user's launch would, and says what it
-// found; none changes the machine.
+// found. None changes the machine; the launch check leaves the application open, as a double-click
+// does, and every other program the doctor starts is ended by the time its check is done.
 #pragma once
 
 #include <string>
@@ -17,11 +18,15 @@ struct Install {
   std::wstring launcher;  // the Dunvelt.exe in it
 };
 
+// The doctor's own helper, which it runs to start a program through the shell inside a job: when
+// the command line asks for it, it does so, sets the exit code and returns true.
+bool RunShellStartIfAsked(int argc, wchar_t** argv, int& exitCode);
+
 // It holds Dunvelt.exe, on a local drive.
 Findings CheckFolder(const Install& install);
 // bin\java.exe exists and is a program this Windows runs.
 Findings CheckRuntimeImage(const Install& install);
-// bin\java.exe lists the application's module.
+// bin\java.exe loads the application's module with the launcher's options.
 Findings CheckRuntimeStart(const Install& install);
 // cmd.exe, started as the launcher starts it, runs in the install folder; and what may stop it.
 Findings CheckInterpreter(const Install& install);

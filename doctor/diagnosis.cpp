@@ -27,6 +27,53 @@ std::wstring Lower(std::wstring text) {
   return text;
 }
 
+Finding Note(std::wstring text) { return {Verdict::Note, std::move(text)}; }
+
+std::wstring Wide(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
+
+std::wstring RuntimeName() { return {JavaRuntimePath.begin(), JavaRuntimePath.end()}; }
+
+// The first lines a program printed, each quoted, leaving out the JVM's notes of the options it
+// picked up, which the findings name on their own.
+std::wstring FirstLines(const std::wstring& output) {
+  constexpr int Wanted = 3;
+  constexpr std::size_t LongestLine = 300;
+  std::wstring lines;
+  int count = 0;
+  std::size_t start = 0;
+  while (start < output.size() && count < Wanted) {
+    const std::size_t end = std::min(output.find_first_of(L"\r\n", start), output.size());
+    std::wstring line = output.substr(start, end - start);
+    start = end + 1;
+    while (!line.empty() && std::iswspace(line.back()) != 0) line.pop_back();
+    if (line.empty() || line.rfind(L"Picked up ", 0) == 0 ||
+        line.rfind(L"NOTE: Picked up ", 0) == 0) {
+      continue;
+    }
+    if (line.size() > LongestLine) line = line.substr(0, LongestLine) + L"...";
+    lines += (count++ == 0 ? L"" : L" ") + Quoted(line);
+  }
+  return count == 0 ? std::wstring(L"nothing") : lines;
+}
+
+std::wstring EndedByDoctor(const std::vector<std::wstring>& images) {
+  if (images.empty()) return {};
+  std::wstring list;
+  for (const std::wstring& image : images) list += (list.empty() ? L"" : L", ") + image;
+  return L" The doctor ended what was still running: " + list + L".";
+}
+
+// The JVM's variables, named wherever the runtime fails, since they change every launch.
+std::wstring OptionsSuspicion(const std::vector<JavaOption>& options) {
+  std::wstring named;
+  for (const JavaOption& option : options) {
+    named += (named.empty() ? L"" : L"; ") + option.name + L" = " + Quoted(option.value);
+  }
+  if (named.empty()) return {};
+  return L" The runtime also reads, set on this machine: " + named +
+         L". Options there can stop every launch: remove them, or fix them.";
+}
+
 std::wstring AutoRunList(const std::vector<AutoRun>& autoRuns) {
   std::wstring list;
   for (const AutoRun& autoRun : autoRuns) {
@@ -130,15 +177,51 @@ std::wstring ConsoleCommand() {
   return {command.begin(), command.end()};
 }
 
-bool ListsModule(std::string_view listing, std::string_view module) {
-  while (!listing.empty()) {
-    const std::size_t end = std::min(listing.find('\n'), listing.size());
-    std::string_view line = listing.substr(0, end);
-    listing.remove_prefix(std::min(end + 1, listing.size()));
-    line = line.substr(0, std::min({line.find('@'), line.find(' '), line.find('\r')}));
-    if (line == module) return true;
+std::wstring DryRunArguments() {
+  return L"--dry-run" + std::wstring(JavaLaunchArguments.begin(), JavaLaunchArguments.end());
+}
+
+Findings JudgeRuntimeStart(const RuntimeProbe& probe) {
+  const std::wstring name = RuntimeName();
+  const std::wstring asked = name +
+                             L", started with the launcher's options only to load the"
+                             L" application (java " +
+                             DryRunArguments() + L"),";
+  const std::wstring options = OptionsSuspicion(probe.javaOptions);
+  Findings findings;
+  if (!probe.started) {
+    findings.push_back(Problem(name + L" could not be started (" + probe.startError + L")."));
+  } else if (!probe.ended) {
+    findings.push_back(Problem(
+        asked + L" did not finish within " + std::to_wstring(probe.deadlineSeconds) +
+        L" s: it hangs before the application can start." + EndedByDoctor(probe.endedByDoctor) +
+        (probe.output.empty() ? L"" : L" It printed: " + FirstLines(probe.output) + L"") +
+        options));
+  } else if (probe.exitCode != 0) {
+    const std::wstring module = Wide(LaunchedModule());
+    std::wstring why;
+    if (probe.output.find(L"Module " + module + L" not found") != std::wstring::npos) {
+      why = L" The runtime has no module " + module +
+            L", which the launcher starts: build the runtime image with it (jlink --add-modules " +
+            module + L", with the application on --module-path).";
+    } else if (probe.output.find(L"Could not reserve enough space") != std::wstring::npos) {
+      why =
+          L" It cannot reserve the heap that the launcher asks for (-Xmx1g, 1 GiB), which a"
+          L" 32-bit runtime often cannot have: on 64-bit Windows, ship a 64-bit runtime.";
+    }
+    findings.push_back(Problem(asked + L" refused it with code " + std::to_wstring(probe.exitCode) +
+                               L": " + FirstLines(probe.output) + L"." + why + options));
+  } else {
+    findings.push_back(Ok(name + L" loads the application's module " + Wide(LaunchedModule()) +
+                          L" with the launcher's options."));
+    for (const JavaOption& option : probe.javaOptions) {
+      findings.push_back(Note(L"The runtime also reads " + option.name + L" = " +
+                              Quoted(option.value) +
+                              L", set on this machine, in every launch: the application runs"
+                              L" with it."));
+    }
   }
-  return false;
+  return findings;
 }
 
 Findings JudgeInterpreter(const InterpreterProbe& probe) {
@@ -154,6 +237,17 @@ Findings JudgeInterpreter(const InterpreterProbe& probe) {
         L"). The launcher starts the runtime through it: if AppLocker, Windows Defender"
         L" Application Control or a software restriction policy blocks cmd.exe for this user,"
         L" ask the administrator to allow it."));
+    return findings;
+  }
+  if (!probe.ended && !probe.answered) {
+    findings.push_back(Problem(
+        L"cmd.exe, started as the launcher starts it, did not run its command within " +
+        std::to_wstring(probe.deadlineSeconds) +
+        L" s, and would hold the launcher's the same way." + EndedByDoctor(probe.endedByDoctor) +
+        (probe.autoRuns.empty()
+             ? std::wstring(L" A security program may hold it.")
+             : L" cmd.exe runs an AutoRun command first: " + AutoRunList(probe.autoRuns) +
+                   L". One that waits for input or runs long holds every launch: remove it.")));
     return findings;
   }
   if (!probe.answered) {
@@ -191,6 +285,47 @@ Findings JudgeInterpreter(const InterpreterProbe& probe) {
   return findings;
 }
 
+namespace {
+
+// Each window shown during the launch, and whether the launch is to blame for it.
+void JudgeWindows(const LaunchOutcome& launch, Findings& findings) {
+  bool blamed = false;
+  for (const LaunchOutcome::Window& window : launch.otherWindows) {
+    const std::wstring image = Lower(window.imageName);
+    const bool host =
+        image == L"windowsterminal.exe" || image == L"openconsole.exe" || image == L"conhost.exe";
+    if (!window.ofTheLaunch && !host) {
+      // Anything else on a desktop may show a window meanwhile, a reminder or a notification:
+      // named by its program only, since its title may be anybody's business.
+      findings.push_back(Note(
+          L"Another program showed a window while the launch was watched: " +
+          (window.imageName.empty() ? std::wstring(L"a program that ended") : window.imageName) +
+          L" (pid " + std::to_wstring(window.processId) + L"). It is no part of the launch."));
+      continue;
+    }
+    blamed = true;
+    std::wstring advice = L" The launch must show no window but the application's.";
+    if (image == L"windowsterminal.exe" || image == L"openconsole.exe") {
+      advice +=
+          L" Windows Terminal showed the hidden console: set the default terminal"
+          L" application to Windows Console Host (Windows Settings, For developers,"
+          L" Terminal; or Windows Terminal's settings, Startup, Default terminal"
+          L" application).";
+    } else if (image == L"conhost.exe" || image == L"cmd.exe") {
+      advice +=
+          L" The command interpreter's console was shown: is this Dunvelt.exe the shipped"
+          L" one? The verification kit checks it.";
+    }
+    findings.push_back(Problem(L"A window was shown: " + window.description + L"." + advice));
+  }
+  if (!blamed) {
+    findings.push_back(Ok(L"The launch showed no window but the application's, watched for " +
+                          Seconds(launch.watchedMs) + L"."));
+  }
+}
+
+}  // namespace
+
 Findings JudgeLaunch(const LaunchOutcome& launch) {
   Findings findings;
   if (!launch.started) {
@@ -204,7 +339,8 @@ Findings JudgeLaunch(const LaunchOutcome& launch) {
   if (!launch.ended) {
     findings.push_back(Problem(L"Dunvelt.exe did not end within " +
                                std::to_wstring(launch.endDeadlineSeconds) +
-                               L" s; it must end at once. Is this Dunvelt.exe the shipped one?"));
+                               L" s; it must end at once. Is this Dunvelt.exe the shipped one?" +
+                               EndedByDoctor(launch.endedByDoctor)));
   } else if (launch.exitCode != 0) {
     findings.push_back(Problem(L"Dunvelt.exe ended with code " + std::to_wstring(launch.exitCode) +
                                L" (" + launch.exitMeaning +
@@ -223,7 +359,7 @@ Findings JudgeLaunch(const LaunchOutcome& launch) {
                                L" s of the launch: the launcher's command did not reach"
                                L" bin\\java.exe. See the problems above; to read what the"
                                L" interpreter says, " +
-                               consoleAdvice));
+                               consoleAdvice + EndedByDoctor(launch.endedByDoctor)));
   } else {
     const std::wstring started = L"The runtime started (bin\\java.exe, pid " +
                                  std::to_wstring(launch.runtimeId) + L") " +
@@ -254,27 +390,41 @@ Findings JudgeLaunch(const LaunchOutcome& launch) {
         L" window shown on purpose by another program, so it cannot see this desktop."));
     return findings;
   }
-  for (const LaunchOutcome::Window& window : launch.otherWindows) {
-    const std::wstring image = Lower(window.imageName);
-    std::wstring advice = L" The launch must show no window but the application's.";
-    if (image == L"windowsterminal.exe" || image == L"openconsole.exe") {
-      advice +=
-          L" Windows Terminal showed the hidden console: set the default terminal"
-          L" application to Windows Console Host (Windows Settings, For developers,"
-          L" Terminal; or Windows Terminal's settings, Startup, Default terminal"
-          L" application).";
-    } else if (image == L"conhost.exe" || image == L"cmd.exe") {
-      advice +=
-          L" The command interpreter's console was shown: is this Dunvelt.exe the shipped"
-          L" one? The verification kit checks it.";
-    }
-    findings.push_back(Problem(L"A window was shown: " + window.description + L"." + advice));
-  }
-  if (launch.otherWindows.empty()) {
-    findings.push_back(Ok(L"No window was shown but the application's, watched for " +
-                          Seconds(launch.watchedMs) + L"."));
-  }
+  JudgeWindows(launch, findings);
   return findings;
+}
+
+Finding LaunchAnnouncement() {
+  return Note(L"Starting Dunvelt.exe: the application will open. The doctor leaves it running.");
+}
+
+std::wstring WhyNoLaunch(bool noLaunchAsked, bool problemBefore) {
+  if (noLaunchAsked) return L"Dunvelt.exe was not started, as asked (--no-launch).";
+  if (problemBefore) {
+    return L"Dunvelt.exe was not started: the problems above stop every launch. Mend them, then"
+           L" run the doctor again.";
+  }
+  return {};
+}
+
+std::wstring QuotedArgument(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+    return argument;
+  }
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes count only before a quote: doubled there, and the quote escaped.
+    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, L'\\');  // before the closing quote
+  return quoted + L"\"";
 }
 
 }  // namespace dunvelt::doctor

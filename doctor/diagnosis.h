@@ -47,9 +47,31 @@ bool CanRun(std::uint16_t native, std::uint16_t image);
 // The module the launcher's command starts: the name after "-m", before the main class.
 std::string LaunchedModule();
 
-// Whether `java --list-modules` listed the module: one module a line, its name before "@" and
-// the version, maybe followed by where it was found.
-bool ListsModule(std::string_view listing, std::string_view module);
+// What the doctor has the runtime run: the launcher's own options and module, but only to create
+// the virtual machine and load the main class, which takes what the launch takes up to the
+// application's own code.
+std::wstring DryRunArguments();
+
+// The JVM's environment variables, which every launch also picks up, set on this machine.
+struct JavaOption {
+  std::wstring name;  // "JDK_JAVA_OPTIONS", "_JAVA_OPTIONS" or "JAVA_TOOL_OPTIONS"
+  std::wstring value;
+};
+
+// bin\java.exe, run hidden in the install folder on DryRunArguments().
+struct RuntimeProbe {
+  bool started = false;
+  std::wstring startError;
+  bool ended = false;  // within the deadline
+  std::uint32_t deadlineSeconds = 0;
+  std::uint32_t exitCode = 0;
+  std::wstring output;  // what it printed, output and errors together, up to the cap
+  bool outputCut = false;
+  std::vector<std::wstring> endedByDoctor;  // still running at the deadline: their images
+  std::vector<JavaOption> javaOptions;
+};
+
+Findings JudgeRuntimeStart(const RuntimeProbe& probe);
 
 // The launcher's command as a user types it in a console opened in the install folder, to read
 // what the runtime says.
@@ -69,8 +91,11 @@ struct InterpreterProbe {
   bool networkPath = false;  // the install folder is a UNC path
   bool started = false;
   std::wstring startError;  // why the shell could not start it
-  bool answered = false;    // it ran the command and printed a folder
-  std::wstring ranIn;       // the folder it printed
+  bool ended = true;        // it ended within the deadline
+  std::uint32_t deadlineSeconds = 0;
+  std::vector<std::wstring> endedByDoctor;  // still running at the deadline: their images
+  bool answered = false;                    // it ran the command and printed a folder
+  std::wstring ranIn;                       // the folder it printed
   bool ranInInstallFolder = false;
   std::vector<AutoRun> autoRuns;
   std::uint32_t disableCmd = 0;  // the "Prevent access to the command prompt" policy; 0: not set
@@ -103,12 +128,29 @@ struct LaunchOutcome {
   struct Window {
     std::wstring description;  // process, image, class, title and time visible
     std::wstring imageName;    // the file name of the process's image, "conhost.exe" say
+    std::uint32_t processId = 0;
+    bool ofTheLaunch = false;  // its process is the launcher or one that the launch started
   };
-  std::vector<Window> otherWindows;  // shown, and not the application's
+  // Shown, and not the application's: those of the launch, of the console and terminal hosts,
+  // and of any other program that happened to show one meanwhile.
+  std::vector<Window> otherWindows;
   bool applicationShown = false;
   std::uint32_t watchedMs = 0;
+  std::vector<std::wstring> endedByDoctor;  // what the launch left running when nothing came of it
 };
 
 Findings JudgeLaunch(const LaunchOutcome& launch);
+
+// Said before the launch check, which opens the application as a double-click would.
+Finding LaunchAnnouncement();
+
+// Why the launch check is left out, when it is: asked not to (--no-launch), or a problem found
+// before already stops every launch. Empty text when the launch is to be tried.
+std::wstring WhyNoLaunch(bool noLaunchAsked, bool problemBefore);
+
+// --- Command lines ---------------------------------------------------------------------------
+
+// The text that CommandLineToArgvW, and a C runtime's argv, read back as `argument` alone.
+std::wstring QuotedArgument(const std::wstring& argument);
 
 }  // namespace dunvelt::doctor

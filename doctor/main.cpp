@@ -1,9 +1,10 @@
 // Dunvelt-doctor.exe: when a double-click on Dunvelt.exe seems to do nothing, this says why. The
 // launcher reports nothing by design; the doctor runs what it runs, the way it runs it, and names
 // what stands in the way, one line per finding:
-//   Dunvelt-doctor.exe [install folder | path of Dunvelt.exe]
-// Without an argument it checks the folder it is in. Exit code: 0 when it found no problem, 1
-// when it did, 2 when it could not check (a bad argument).
+//   Dunvelt-doctor.exe [--no-launch] [install folder | path of Dunvelt.exe]
+// Without a path it checks the folder it is in. Its last check starts Dunvelt.exe, which opens
+// the application; --no-launch leaves that out. Exit code: 0 when it found no problem, 1 when it
+// did, 2 when it could not check (a bad argument).
 #include <windows.h>
 #include <conio.h>
 
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "checks.h"
 #include "paths.h"
@@ -68,22 +70,42 @@ bool IsFile(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// The install to check, from the argument; or the one line that says why there is none.
-bool FindInstall(int argc, wchar_t** argv, Install& install, std::wstring& error) {
+struct Request {
+  Install install;
+  bool noLaunch = false;
+};
+
+// The install to check, from the arguments; or the one line that says why there is none.
+bool FindInstall(int argc, wchar_t** argv, Request& request, std::wstring& error) {
   const std::wstring usage =
       L"Give the install folder, the one that holds Dunvelt.exe and bin, or"
-      L" the path of its Dunvelt.exe; put a path with spaces in quotes.";
+      L" the path of its Dunvelt.exe, and --no-launch not to start it; put a path with spaces in"
+      L" quotes.";
+  std::vector<std::wstring> paths;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring argument = argv[i];
+    if (argument == L"--no-launch") {
+      request.noLaunch = true;
+    } else if (argument.rfind(L"--", 0) == 0) {
+      error = L"There is no option " + argument;
+      error += L". " + usage;
+      return false;
+    } else {
+      paths.push_back(argument);
+    }
+  }
   std::wstring given;
-  if (argc == 1) {
+  if (paths.empty()) {
     std::wstring self(LongestPath, L'\0');
     self.resize(GetModuleFileNameW(nullptr, self.data(), LongestPath));
     given = Folder(self);
-  } else if (argc == 2) {
-    given = argv[1];
+  } else if (paths.size() == 1) {
+    given = paths.front();
   } else {
     error = L"Too many arguments. " + usage;
     return false;
   }
+  Install& install = request.install;
   const std::wstring path = FullPath(given);
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (given.empty() || attributes == INVALID_FILE_ATTRIBUTES) {
@@ -108,26 +130,42 @@ bool FindInstall(int argc, wchar_t** argv, Install& install, std::wstring& error
 }
 
 int Run(int argc, wchar_t** argv) {
-  Install install;
+  Request request;
   std::wstring error;
-  if (!FindInstall(argc, argv, install, error)) {
+  if (!FindInstall(argc, argv, request, error)) {
     Print(error);
     return CannotCheck;
   }
+  const Install& install = request.install;
   Findings all;
+  const auto add = [&](const Finding& finding) {
+    Print(Line(finding));
+    all.push_back(finding);
+  };
   const auto run = [&](Findings (*check)(const Install&)) {
     const Findings findings = check(install);
-    for (const Finding& finding : findings) {
-      Print(Line(finding));
-      all.push_back(finding);
-    }
+    for (const Finding& finding : findings) add(finding);
     return ExitCode(findings) == 0;
   };
-  run(CheckFolder);
+  // A program that needs a desktop has one started by the first that asks, on some platforms;
+  // asked for here, it is never started inside a job of the doctor's, which ends with its check.
+  GetDesktopWindow();
+  bool launchable = run(CheckFolder);
   // A runtime that is missing or built for another machine cannot be started to ask it more.
-  if (run(CheckRuntimeImage)) run(CheckRuntimeStart);
-  for (Findings (*check)(const Install&) : {CheckInterpreter, CheckShortcuts, CheckLaunch}) {
-    run(check);
+  if (run(CheckRuntimeImage)) {
+    launchable = run(CheckRuntimeStart) && launchable;
+  } else {
+    launchable = false;
+  }
+  launchable = run(CheckInterpreter) && launchable;
+  // A shortcut's problem is its own: the launch checked starts in the install folder.
+  run(CheckShortcuts);
+  const std::wstring why = WhyNoLaunch(request.noLaunch, !launchable);
+  if (why.empty()) {
+    add(LaunchAnnouncement());
+    run(CheckLaunch);
+  } else {
+    add({Verdict::Note, why});
   }
   Print(Summary(all));
   return ExitCode(all);
@@ -138,6 +176,7 @@ int Run(int argc, wchar_t** argv) {
 
 int wmain(int argc, wchar_t** argv) {  // NOLINT(readability-identifier-naming): the platform's
   if (dunvelt::RunWindowWatchCanaryIfAsked()) return 0;
+  if (int code = 0; dunvelt::doctor::RunShellStartIfAsked(argc, argv, code)) return code;
   const bool ownWindow = dunvelt::doctor::InItsOwnWindow();
   int exitCode = dunvelt::doctor::CannotCheck;
   try {

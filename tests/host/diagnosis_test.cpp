@@ -27,13 +27,80 @@ TEST(Runtime, RunsWhatThisWindowsCanRunAndNothingElse) {
   EXPECT_EQ(MachineName(0x8664), L"x64");
 }
 
-TEST(Runtime, FindsTheLaunchedModuleByItsWholeName) {
+class RuntimeStart : public ::testing::Test {
+ protected:
+  RuntimeStart() {
+    probe.started = probe.ended = true;
+    probe.deadlineSeconds = 10;
+  }
+  RuntimeProbe probe;
+};
+
+TEST_F(RuntimeStart, AsksTheRuntimeWhatTheLaunchAsksIt) {
   EXPECT_EQ(LaunchedModule(), "orbisk");
-  EXPECT_TRUE(ListsModule("java.base@17.0.9\r\norbisk@1.0\r\n", "orbisk"));
-  EXPECT_TRUE(ListsModule("java.base@17\norbisk file:///C:/App/modules/orbisk.jar\n", "orbisk"));
-  EXPECT_TRUE(ListsModule("orbisk", "orbisk"));  // no line end after the last line
-  EXPECT_FALSE(ListsModule("orbisk.tools@1.0\norbiskfx\njava.base@17\n", "orbisk"));
-  EXPECT_FALSE(ListsModule("", "orbisk"));
+  const std::wstring launch = ConsoleCommand();
+  const std::wstring asked = DryRunArguments();
+  EXPECT_EQ(asked.rfind(L"--dry-run -", 0), 0U);
+  EXPECT_EQ(asked.substr(asked.find(L' ')), launch.substr(launch.find(L' ')));
+  const Findings findings = JudgeRuntimeStart(probe);
+  EXPECT_TRUE(Says(findings, L"OK: bin\\java.exe loads the application's module orbisk"));
+  EXPECT_EQ(ExitCode(findings), 0);
+}
+
+TEST_F(RuntimeStart, QuotesTheRefusalAndNamesTheHeapA32BitRuntimeCannotHave) {
+  probe.exitCode = 1;
+  probe.output =
+      L"Error occurred during initialization of VM\r\n"
+      L"Could not reserve enough space for 1048576KB object heap\r\n";
+  Findings findings = JudgeRuntimeStart(probe);
+  EXPECT_EQ(Summary(findings), L"1 problems, 0 warnings");
+  EXPECT_TRUE(Says(findings,
+                   L"refused it with code 1: \"Error occurred during initialization of VM\""
+                   L" \"Could not reserve enough space for 1048576KB object heap\"."));
+  EXPECT_TRUE(Says(findings, L"on 64-bit Windows, ship a 64-bit runtime"));
+
+  probe.output =
+      L"Error occurred during initialization of boot layer\r\n"
+      L"java.lang.module.FindException: Module orbisk not found\r\n";
+  findings = JudgeRuntimeStart(probe);
+  EXPECT_TRUE(Says(findings, L"The runtime has no module orbisk, which the launcher starts"));
+  EXPECT_TRUE(Says(findings, L"jlink --add-modules orbisk"));
+  EXPECT_FALSE(Says(findings, L"heap"));
+}
+
+// They change every launch, so they are named, as a note when all is well and as a suspect when
+// the runtime refuses; the JVM's own "Picked up" line is no reason to quote.
+TEST_F(RuntimeStart, NamesTheJavaOptionsOfThisMachine) {
+  probe.javaOptions = {{L"JDK_JAVA_OPTIONS", L"-Xmx4g"}, {L"_JAVA_OPTIONS", L"-Dx=1"}};
+  Findings findings = JudgeRuntimeStart(probe);
+  EXPECT_TRUE(Says(findings, L"NOTE: The runtime also reads JDK_JAVA_OPTIONS = \"-Xmx4g\""));
+  EXPECT_EQ(Summary(findings), L"0 problems, 0 warnings");
+
+  probe.exitCode = 1;
+  probe.output = L"NOTE: Picked up JDK_JAVA_OPTIONS: -Xmx4g\nInvalid maximum heap size: -Xmx4g\n";
+  findings = JudgeRuntimeStart(probe);
+  ASSERT_EQ(findings.size(), 1U);
+  EXPECT_TRUE(Says(findings, L"code 1: \"Invalid maximum heap size: -Xmx4g\"."));
+  EXPECT_TRUE(Says(findings, L"JDK_JAVA_OPTIONS = \"-Xmx4g\"; _JAVA_OPTIONS = \"-Dx=1\""));
+}
+
+TEST_F(RuntimeStart, SaysWhatHungAndWhatTheDoctorEnded) {
+  probe.ended = false;
+  probe.endedByDoctor = {L"java.exe", L"java.exe"};
+  probe.output = std::wstring(200000, L'x');
+  const Findings findings = JudgeRuntimeStart(probe);
+  EXPECT_TRUE(Says(findings, L"did not finish within 10 s"));
+  EXPECT_TRUE(Says(findings, L"The doctor ended what was still running: java.exe, java.exe."));
+  EXPECT_LT(Printed(findings).size(), 1000U);  // a flood is not copied into the report
+}
+
+TEST(CommandLine, QuotesWhatArgvReadsBackAsOneArgument) {
+  EXPECT_EQ(QuotedArgument(L"cmd.exe"), L"cmd.exe");
+  EXPECT_EQ(QuotedArgument(L""), L"\"\"");
+  EXPECT_EQ(QuotedArgument(LR"(C:\Program Files\Orbisk)"), LR"("C:\Program Files\Orbisk")");
+  EXPECT_EQ(QuotedArgument(LR"(C:\My App\)"), LR"("C:\My App\\")");
+  EXPECT_EQ(QuotedArgument(LR"(a\"b c)"), LR"("a\\\"b c")");
+  EXPECT_EQ(QuotedArgument(LR"(/U /C cd >\\.\pipe\x)"), LR"("/U /C cd >\\.\pipe\x")");
 }
 
 class Interpreter : public ::testing::Test {
@@ -73,6 +140,19 @@ TEST_F(Interpreter, NamesTheCauseWhenItRanElsewhere) {
   EXPECT_FALSE(Says(findings, L"AutoRun"));
 }
 
+TEST_F(Interpreter, NamesAnAutoRunThatHoldsIt) {
+  probe.answered = probe.ended = false;
+  probe.ranIn.clear();
+  probe.deadlineSeconds = 5;
+  probe.endedByDoctor = {L"cmd.exe", L"conhost.exe"};
+  probe.autoRuns = {{L"HKCU", L"pause"}};
+  const Findings findings = JudgeInterpreter(probe);
+  ASSERT_EQ(findings.size(), 1U);
+  EXPECT_TRUE(Says(findings, L"did not run its command within 5 s"));
+  EXPECT_TRUE(Says(findings, L"ended what was still running: cmd.exe, conhost.exe."));
+  EXPECT_TRUE(Says(findings, L"\"pause\" in HKCU. One that waits for input"));
+}
+
 TEST_F(Interpreter, BlamesThePolicyWhenItRanNothing) {
   probe.answered = false;
   probe.disableCmd = 1;
@@ -101,8 +181,39 @@ TEST_F(Launch, PointsAtTheConsoleWhenTheRuntimeEndsWithAFailure) {
   EXPECT_EQ(ExitCode(findings), 1);
 }
 
+// A desktop shows other programs' windows too; only the launch's, and the console and terminal
+// hosts that show its console, are its fault. Another's title stays out of the report.
+TEST_F(Launch, BlamesOnlyTheLaunchForAWindow) {
+  outcome.otherWindows = {
+      {L"pid 9 outlook.exe \"Reminder: salary talk\"", L"outlook.exe", 9, false},
+      {L"pid 12 cmd.exe ConsoleWindowClass", L"cmd.exe", 12, true},
+      {L"pid 14 conhost.exe", L"conhost.exe", 14, false}};
+  Findings findings = JudgeLaunch(outcome);
+  EXPECT_EQ(Summary(findings), L"2 problems, 0 warnings");
+  EXPECT_TRUE(Says(findings,
+                   L"NOTE: Another program showed a window while the launch was"
+                   L" watched: outlook.exe (pid 9)."));
+  EXPECT_FALSE(Says(findings, L"salary"));
+  EXPECT_TRUE(Says(findings, L"PROBLEM: A window was shown: pid 12 cmd.exe"));
+  EXPECT_TRUE(Says(findings, L"PROBLEM: A window was shown: pid 14 conhost.exe"));
+
+  outcome.otherWindows.erase(outcome.otherWindows.begin() + 1, outcome.otherWindows.end());
+  findings = JudgeLaunch(outcome);
+  EXPECT_TRUE(Says(findings, L"OK: The launch showed no window but the application's"));
+}
+
+TEST(LaunchCheck, IsAnnouncedAndLeftOutWhenAskedOrPointless) {
+  EXPECT_EQ(
+      Line(LaunchAnnouncement()).rfind(L"NOTE: Starting Dunvelt.exe: the application will open", 0),
+      0U);
+  EXPECT_EQ(WhyNoLaunch(false, false), L"");
+  EXPECT_NE(WhyNoLaunch(true, false).find(L"--no-launch"), std::wstring::npos);
+  EXPECT_NE(WhyNoLaunch(false, true).find(L"the problems above stop every launch"),
+            std::wstring::npos);
+}
+
 TEST_F(Launch, TellsWindowsTerminalApartAndNeverPassesWhatItCouldNotSee) {
-  outcome.otherWindows = {{L"pid 7 WindowsTerminal.exe", L"WindowsTerminal.exe"}};
+  outcome.otherWindows = {{L"pid 7 WindowsTerminal.exe", L"WindowsTerminal.exe", 7, false}};
   Findings findings = JudgeLaunch(outcome);
   EXPECT_TRUE(Says(findings, L"PROBLEM: A window was shown: pid 7 WindowsTerminal.exe."));
   EXPECT_TRUE(Says(findings, L"set the default terminal application to Windows Console Host"));
@@ -111,7 +222,7 @@ TEST_F(Launch, TellsWindowsTerminalApartAndNeverPassesWhatItCouldNotSee) {
   outcome.watched = false;
   findings = JudgeLaunch(outcome);
   EXPECT_TRUE(Says(findings, L"WARNING: Cannot tell whether a window was shown"));
-  EXPECT_FALSE(Says(findings, L"No window was shown"));
+  EXPECT_FALSE(Says(findings, L"no window"));
 }
 
 }  // namespace

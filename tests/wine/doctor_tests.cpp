@@ -8,6 +8,7 @@
 #include <shlobj.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 
@@ -40,11 +41,15 @@ struct Install {
 struct DoctorRun {
   DWORD exitCode = STILL_ACTIVE;
   std::vector<std::wstring> lines;
-  bool leftRunning = false;  // something the doctor started still ran when it ended
+  std::vector<std::wstring> leftRunning;  // what the doctor started and still ran when it ended
 };
 
-// The doctor, run on the argument as a support person would, its output collected.
-DoctorRun RunDoctor(const std::wstring& name, const std::wstring& argument) {
+// The doctor, run on the arguments as a support person would, its output collected; `during`
+// runs while it does.
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+DoctorRun RunDoctor(const std::wstring& name, const std::wstring& arguments,
+                    const std::function<void(Launches&)>& during = {}) {
   const std::wstring output = winetest::ScratchFolder() + L"\\doctor-" + name + L".txt";
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   const HANDLE file = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
@@ -55,10 +60,11 @@ DoctorRun RunDoctor(const std::wstring& name, const std::wstring& argument) {
     launches.HoldRuntimes();
     SetEnvironmentVariableW(L"DUNVELT_STANDIN_WINDOW", L"1");
     const HANDLE doctor = launches.StartCommand(
-        winetest::ScratchFolder(), L"\"" + DoctorPath() + L"\" \"" + argument + L"\"", true, file);
+        winetest::ScratchFolder(), L"\"" + DoctorPath() + L"\" " + arguments, true, file);
+    if (during) during(launches);
     run.exitCode = Launches::ExitCode(doctor);
     CloseHandle(file);
-    run.leftRunning = launches.Running();
+    run.leftRunning = launches.StillRunning();
     launches.Release();
     CHECK(launches.AllEnded(), L": what the doctor started must end once the runtime does");
   }
@@ -98,14 +104,22 @@ void CheckCounts(const DoctorRun& run, int problems, int warnings) {
 
 // --- Without a display: the watch cannot tell, which the doctor says ---------------------------
 
-// An install whose runtime cannot start: the doctor names why, and that no runtime started.
+// The doctor's last check starts the launcher; where a problem already stops every launch, it
+// says so instead, and nothing of the launch runs.
+void CheckLaunchLeftOut(const DoctorRun& run, const Install& install, const std::wstring& why) {
+  CHECK_FINDS(run, L"NOTE", why);
+  for (const std::wstring& line : run.lines)
+    CHECK(line.find(L"Starting Dunvelt.exe") == std::wstring::npos, L": " + line);
+  CHECK(install.distribution.Records().empty(), L": the runtime must not have been launched");
+}
+
+// An install whose runtime cannot start: the doctor names why, and starts no launch.
 void CheckNamesAnUnusableRuntime(const Install& install, const std::wstring& name,
                                  const std::wstring& why) {
-  const DoctorRun run = RunDoctor(name, install.folder);
+  const DoctorRun run = RunDoctor(name, Quoted(install.folder));
   CHECK_FINDS(run, L"PROBLEM", why);
-  CHECK_FINDS(run, L"PROBLEM", L"No runtime started");
-  CHECK_FINDS(run, L"WARNING", L"Cannot tell whether a window was shown");
-  CheckCounts(run, 2, 1);
+  CheckLaunchLeftOut(run, install, L"the problems above stop every launch");
+  CheckCounts(run, 1, 0);
 }
 
 void NamesAMissingRuntime() {
@@ -133,30 +147,69 @@ void NamesARuntimeForAnotherMachine() {
 void NamesAMissingModule() {
   const Install install(L"doctor-no-module");
   SetEnvironmentVariableW(L"DUNVELT_STANDIN_MODULES", L"java.base@17\r\njava.desktop@17\r\n");
-  const DoctorRun run = RunDoctor(L"no-module", install.folder);
+  const DoctorRun run = RunDoctor(L"no-module", Quoted(install.folder));
   SetEnvironmentVariableW(L"DUNVELT_STANDIN_MODULES", nullptr);
-  CHECK_FINDS(run, L"PROBLEM", L"The runtime does not list the module orbisk");
-  CHECK_FINDS(run, L"OK", L"The runtime started");
-  CheckCounts(run, 1, 1);
+  CHECK_FINDS(run, L"PROBLEM", L"\"java.lang.module.FindException: Module orbisk not found\"");
+  CHECK_FINDS(run, L"PROBLEM", L"The runtime has no module orbisk, which the launcher starts");
+  CheckCounts(run, 1, 0);
+}
+
+// As a 32-bit runtime refuses the launcher's 1 GiB heap where it cannot have one: the JVM's own
+// words, and the way out.
+void NamesAHeapTheRuntimeCannotHave() {
+  const Install install(L"doctor-runtime-heap");
+  SetEnvironmentVariableW(L"DUNVELT_STANDIN_HEAP_MB", L"512");
+  const DoctorRun run = RunDoctor(L"runtime-heap", Quoted(install.folder));
+  SetEnvironmentVariableW(L"DUNVELT_STANDIN_HEAP_MB", nullptr);
+  CHECK_FINDS(run, L"PROBLEM",
+              L"refused it with code 1: \"Error occurred during initialization of VM\" \"Could"
+              L" not reserve enough space for 1048576KB object heap\"");
+  CHECK_FINDS(run, L"PROBLEM", L"ship a 64-bit runtime");
+  CheckLaunchLeftOut(run, install, L"the problems above stop every launch");
+  CheckCounts(run, 1, 0);
+}
+
+// A runtime that hangs with a child of its own, and one that floods its output: the doctor says
+// so within its deadline, and nothing it started is left once it has ended.
+void EndsARuntimeThatHangs() {
+  const Install install(L"doctor-runtime-hangs");
+  for (const wchar_t* mode : {L"hang", L"flood"}) {
+    SetEnvironmentVariableW(L"DUNVELT_STANDIN_DRY_RUN", mode);
+    const DoctorRun run = RunDoctor(L"runtime-hangs", Quoted(install.folder));
+    SetEnvironmentVariableW(L"DUNVELT_STANDIN_DRY_RUN", nullptr);
+    CHECK_FINDS(run, L"PROBLEM", L"did not finish within 10 s");
+    CHECK_FINDS(run, L"PROBLEM",
+                mode == std::wstring(L"hang") ? L"The doctor ended what was still running: java.exe"
+                                              : L"It printed: \"xxxx");
+    CHECK(run.leftRunning.empty(),
+          std::wstring(L": the doctor left running what it started: ") + mode);
+    CheckCounts(run, 1, 0);
+  }
 }
 
 // Run with WINEDLLOVERRIDES=cmd.exe=d: the shell cannot start the interpreter at all.
 void NamesAnInterpreterThatCannotStart() {
   const Install install(L"doctor-no-interpreter");
-  const DoctorRun run = RunDoctor(L"no-interpreter", install.folder);
+  const DoctorRun run = RunDoctor(L"no-interpreter", Quoted(install.folder));
   CHECK_FINDS(run, L"PROBLEM", L"cmd.exe could not be started through the shell");
-  CHECK_FINDS(run, L"PROBLEM", L"Dunvelt.exe ended with code");
-  CHECK_FINDS(run, L"PROBLEM", L"No runtime started");
-  CheckCounts(run, 3, 1);
+  CheckLaunchLeftOut(run, install, L"the problems above stop every launch");
+  CheckCounts(run, 1, 0);
 }
 
+// And asked not to start the launcher, it checks the rest and says that it left the launch out.
 void RefusesWhatIsNoInstall() {
   const Install install(L"doctor-bad-input");
   const std::wstring empty = winetest::ScratchFolder() + L"\\doctor-bad-input\\bin";
   const std::pair<std::wstring, std::wstring> cases[] = {
-      {install.folder + L"\\nowhere", L"There is no folder or file"},
-      {install.folder + L"\\bin\\java.exe", L"is not Dunvelt.exe"},
-      {empty, L"There is no Dunvelt.exe in"}};
+      {Quoted(install.folder + L"\\nowhere"), L"There is no folder or file"},
+      {Quoted(install.folder + L"\\bin\\java.exe"), L"is not Dunvelt.exe"},
+      {Quoted(empty), L"There is no Dunvelt.exe in"},
+      {L"--no-launch --frobnicate", L"There is no option --frobnicate."},
+      {L"--no-launch a b", L"Too many arguments."}};
+  const DoctorRun run = RunDoctor(L"bad-input", L"--no-launch " + Quoted(install.folder));
+  CHECK_FINDS(run, L"OK", L"bin\\java.exe loads the application's module orbisk");
+  CheckLaunchLeftOut(run, install, L"Dunvelt.exe was not started, as asked (--no-launch).");
+  CheckCounts(run, 0, 0);
   for (const auto& [argument, words] : cases) {
     const DoctorRun run = RunDoctor(L"bad-input", argument);
     CHECK(run.exitCode == 2, L"exit code " + std::to_wstring(run.exitCode) + L" for " + argument);
@@ -167,24 +220,61 @@ void RefusesWhatIsNoInstall() {
 
 // --- On the display ----------------------------------------------------------------------------
 
-// Given the path of Dunvelt.exe rather than its folder.
+// A window of a program that is no part of the launch, this test's own, shown while the doctor
+// watches the launch, as a reminder or a notification may be on a user's desktop. Its title is
+// one that the X recorder knows.
+class AnotherProgramsWindow {
+ public:
+  AnotherProgramsWindow() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"DunveltAnotherProgram";
+    RegisterClassW(&windowClass);
+    window_ = CreateWindowExW(0, windowClass.lpszClassName, Title, WS_OVERLAPPEDWINDOW, 300, 20,
+                              200, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+  }
+  AnotherProgramsWindow(const AnotherProgramsWindow&) = delete;
+  AnotherProgramsWindow& operator=(const AnotherProgramsWindow&) = delete;
+  ~AnotherProgramsWindow() { DestroyWindow(window_); }
+  void Show() const { ShowWindow(window_, SW_SHOWNOACTIVATE); }
+  static constexpr const wchar_t* Title = L"Dunvelt stand-in runtime: another program";
+
+ private:
+  HWND window_;
+};
+
+// Given the path of Dunvelt.exe rather than its folder. Another program's window, shown once the
+// application runs, is named as a note, without its title, and is no problem.
 void FindsNothingWrongWithAHealthyInstall() {
   const Install install(L"doctor-healthy");
-  const DoctorRun run = RunDoctor(L"healthy", install.folder + L"\\Dunvelt.exe");
-  CHECK_FINDS(run, L"OK", L"The runtime lists the module orbisk");
+  const AnotherProgramsWindow another;
+  const DoctorRun run =
+      RunDoctor(L"healthy", Quoted(install.folder + L"\\Dunvelt.exe"), [&](Launches& launches) {
+        CHECK(launches.RuntimeStarted(), L": the doctor's launch must start the runtime");
+        another.Show();
+      });
+  CHECK_FINDS(run, L"OK", L"bin\\java.exe loads the application's module orbisk");
   CHECK_FINDS(run, L"OK", L"cmd.exe runs hidden, through the shell, in the install folder");
+  CHECK_FINDS(run, L"NOTE", L"Starting Dunvelt.exe: the application will open");
   CHECK_FINDS(run, L"OK", L"Dunvelt.exe ended at once with code 0");
   CHECK_FINDS(run, L"OK", L"and is left running with the application's window");
-  CHECK_FINDS(run, L"OK", L"No window was shown but the application's");
+  CHECK_FINDS(run, L"NOTE",
+              L"Another program showed a window while the launch was watched: launch-tests.exe");
+  CHECK_FINDS(run, L"OK", L"The launch showed no window but the application's");
+  for (const std::wstring& line : run.lines)
+    CHECK(line.find(L": another program") == std::wstring::npos, L": names a title: " + line);
   CheckCounts(run, 0, 0);
-  CHECK(run.leftRunning, L": the application must be left running");
+  CHECK(std::find(run.leftRunning.begin(), run.leftRunning.end(), L"java.exe") !=
+            run.leftRunning.end(),
+        L": the application must be left running");
   winetest::CheckSingleRuntimeRun(install.distribution);
 }
 
 void NamesAWindowShown() {
   const Install install(L"doctor-shown", winetest::StandIn().c_str(),
                         winetest::ModuleFolder() + L"\\Dunvelt-shown.exe");
-  const DoctorRun run = RunDoctor(L"shown", install.folder);
+  const DoctorRun run = RunDoctor(L"shown", Quoted(install.folder));
   CHECK_FINDS(run, L"PROBLEM", L"A window was shown: pid");
   CHECK_FINDS(run, L"PROBLEM", L"The command interpreter's console was shown");
   CheckCounts(run, 1, 0);
@@ -242,7 +332,7 @@ void NamesShortcutsThatStartElsewhere() {
   shortcuts.Add(L"Dunvelt.lnk", launcher, install.folder);
   shortcuts.Add(L"Dunvelt from System32.lnk", launcher, L"C:\\windows\\system32");
   shortcuts.Add(L"Dunvelt started anywhere.lnk", launcher, L"");
-  const DoctorRun run = RunDoctor(L"shortcuts", install.folder);
+  const DoctorRun run = RunDoctor(L"shortcuts", Quoted(install.folder));
   CHECK_FINDS(run, L"PROBLEM",
               L"Dunvelt from System32.lnk starts Dunvelt.exe in \"C:\\windows\\system32\"");
   CHECK_FINDS(run, L"WARNING", L"Dunvelt started anywhere.lnk has no \"Start in\" folder");
@@ -302,7 +392,7 @@ void NamesAutoRunAndTheCommandPromptPolicy() {
   const DWORD disabled = 1;
   const RegistryValue policy(HKEY_CURRENT_USER, L"Software\\Policies\\Microsoft\\Windows\\System",
                              L"DisableCMD", REG_DWORD, &disabled, sizeof disabled);
-  const DoctorRun run = RunDoctor(L"registry", install.folder);
+  const DoctorRun run = RunDoctor(L"registry", Quoted(install.folder));
   CHECK_FINDS(run, L"WARNING",
               L"AutoRun command \"echo for every machine's user\" "
               L"(HKLM\\Software\\Microsoft\\Command Processor)");
@@ -330,6 +420,8 @@ std::vector<winetest::Case> DoctorCases() {
           {"doctor.runtime-garbage", NamesARuntimeThatIsNoProgram},
           {"doctor.runtime-x64", NamesARuntimeForAnotherMachine},
           {"doctor.no-module", NamesAMissingModule},
+          {"doctor.runtime-heap", NamesAHeapTheRuntimeCannotHave},
+          {"doctor.runtime-hangs", EndsARuntimeThatHangs},
           {"doctor.no-interpreter", NamesAnInterpreterThatCannotStart},
           {"doctor.bad-input", RefusesWhatIsNoInstall},
           {"doctor.healthy", FindsNothingWrongWithAHealthyInstall},

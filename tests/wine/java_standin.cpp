@@ -1,10 +1,14 @@
 // Stands in for bin\java.exe. It writes what it received, its command line and its working
 // directory, to java-record-<pid>.txt in that directory; shows a window, as the application would,
 // when DUNVELT_STANDIN_WINDOW is set; then tells the test it has started and, when asked, holds on
-// until the test releases it. Asked for --list-modules, as the doctor asks a runtime, it lists
-// the modules DUNVELT_STANDIN_MODULES names, else java.base and orbisk, and records nothing.
+// until the test releases it. Given a heap (-Xmx) larger than DUNVELT_STANDIN_HEAP_MB, it refuses
+// as a 32-bit JVM does. Asked for --dry-run, as the doctor asks a runtime, it checks that it got
+// the launcher's options and records nothing; then, as DUNVELT_STANDIN_DRY_RUN says, it ends at
+// once, "hang"s with a child of its own, or "flood"s its output; without the module orbisk in
+// DUNVELT_STANDIN_MODULES, when that is set, it says what the JVM says.
 #include <windows.h>
 
+#include <cwctype>
 #include <string>
 
 namespace {
@@ -22,17 +26,83 @@ std::string Utf8(const std::wstring& text) {
   return bytes;
 }
 
+void Say(const std::string& text) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
+            nullptr);
+}
+
+// Bounded, so that a stand-in nobody ends leaves nothing behind for long.
+constexpr DWORD LongestStay = 300000;
+
+bool Has(int argc, wchar_t** argv, const wchar_t* argument) {
+  for (int i = 1; i < argc; ++i)
+    if (std::wstring(argv[i]) == argument) return true;
+  return false;
+}
+
+// The -Xmx given, in MiB; 0 without one.
+unsigned long long HeapMb(int argc, wchar_t** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring argument = argv[i];
+    if (argument.rfind(L"-Xmx", 0) != 0) continue;
+    wchar_t* unit = nullptr;
+    const unsigned long long size = std::wcstoull(argument.c_str() + 4, &unit, 10);
+    const wchar_t u = static_cast<wchar_t>(std::towlower(*unit));
+    return u == L'g' ? size * 1024 : u == L'k' ? size / 1024 : u == L'm' ? size : size >> 20;
+  }
+  return 0;
+}
+
+int DryRun(int argc, wchar_t** argv) {
+  if (!Has(argc, argv, L"-Xmx1g") || !Has(argc, argv, L"-Dprism.order=sw") ||
+      !Has(argc, argv, L"orbisk/com.varkelund.orbiskapp.Main")) {
+    Say("Error: the stand-in was not given the launcher's options\r\n");
+    return 2;
+  }
+  const std::wstring modules = Variable(L"DUNVELT_STANDIN_MODULES");
+  if (!modules.empty() && (L"\n" + modules).find(L"\norbisk") == std::wstring::npos) {
+    Say("Error occurred during initialization of boot layer\r\n"
+        "java.lang.module.FindException: Module orbisk not found\r\n");
+    return 1;
+  }
+  const std::wstring mode = Variable(L"DUNVELT_STANDIN_DRY_RUN");
+  if (mode == L"hang") {
+    wchar_t self[MAX_PATH * 4];
+    GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+    std::wstring command = L"java.exe --stand-in-sleep";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    if (CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                       nullptr, &startup, &child)) {
+      CloseHandle(child.hThread);
+      CloseHandle(child.hProcess);
+    }
+    Sleep(LongestStay);
+  } else if (mode == L"flood") {
+    const std::string line(1000, 'x');
+    for (const ULONGLONG end = GetTickCount64() + LongestStay; GetTickCount64() < end;)
+      Say(line + "\r\n");
+  }
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc == 2 && std::wstring(argv[1]) == L"--list-modules") {
-    const std::wstring modules = Variable(L"DUNVELT_STANDIN_MODULES");
-    const std::string listing = modules.empty() ? "java.base@17\r\norbisk\r\n" : Utf8(modules);
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), listing.data(), static_cast<DWORD>(listing.size()),
-              &written, nullptr);
+  if (Has(argc, argv, L"--stand-in-sleep")) {
+    Sleep(LongestStay);
     return 0;
   }
+  const std::wstring heap = Variable(L"DUNVELT_STANDIN_HEAP_MB");
+  if (!heap.empty() && HeapMb(argc, argv) > std::wcstoull(heap.c_str(), nullptr, 10)) {
+    Say("Error occurred during initialization of VM\r\n"
+        "Could not reserve enough space for " +
+        std::to_string(HeapMb(argc, argv) * 1024) + "KB object heap\r\n");
+    return 1;
+  }
+  if (Has(argc, argv, L"--dry-run")) return DryRun(argc, argv);
   wchar_t directory[MAX_PATH * 4];
   GetCurrentDirectoryW(MAX_PATH * 4, directory);
   const std::string record = Utf8(GetCommandLineW()) + "\n" + Utf8(directory) + "\n";
@@ -69,7 +139,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring hold = Variable(L"DUNVELT_STANDIN_HOLD");
   if (HANDLE release = hold.empty() ? nullptr : OpenEventW(SYNCHRONIZE, FALSE, hold.c_str())) {
     // Bounded, so that a failed test leaves nothing behind; the window is served meanwhile.
-    const ULONGLONG deadline = GetTickCount64() + 300000;
+    const ULONGLONG deadline = GetTickCount64() + LongestStay;
     for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
       if (MsgWaitForMultipleObjects(1, &release, FALSE, static_cast<DWORD>(deadline - now),
                                     QS_ALLINPUT) != WAIT_OBJECT_0 + 1)

@@ -189,17 +189,26 @@ class Launches {
     }
   }
 
+  // The image names of the processes of the job that still run, but the console hosts, which
+  // a console's last program leaves to end by themselves.
+  std::vector<std::wstring> StillRunning() {
+    ReadAnnouncements(0);
+    std::vector<std::wstring> running;
+    for (HANDLE process : followed_) {
+      const std::wstring name = ImageName(process);
+      if (!Ended(process) && lstrcmpiW(name.c_str(), L"conhost.exe") != 0) running.push_back(name);
+    }
+    return running;
+  }
+
   // "name exit-code" of every process the job saw start, in order: what the hidden interpreter
   // and the runtime did.
   std::wstring Outcomes() const {
     std::wstring outcomes;
     for (HANDLE process : followed_) {
-      wchar_t path[MAX_PATH * 4] = L"?";
-      DWORD size = MAX_PATH * 4, code = 0;
-      QueryFullProcessImageNameW(process, 0, path, &size);
+      DWORD code = 0;
       GetExitCodeProcess(process, &code);
-      const std::wstring name = path;
-      outcomes += name.substr(name.find_last_of(L'\\') + 1) + L" " + std::to_wstring(code) + L"; ";
+      outcomes += ImageName(process) + L" " + std::to_wstring(code) + L"; ";
     }
     return outcomes;
   }
@@ -232,6 +241,14 @@ class Launches {
   }
 
   static bool Ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
+
+  static std::wstring ImageName(HANDLE process) {
+    wchar_t path[MAX_PATH * 4] = L"?";
+    DWORD size = MAX_PATH * 4;
+    QueryFullProcessImageNameW(process, 0, path, &size);
+    const std::wstring name = path;
+    return name.substr(name.find_last_of(L'\\') + 1);
+  }
 
   HANDLE job_, port_, started_, hold_;
   std::vector<HANDLE> launchers_, followed_;
