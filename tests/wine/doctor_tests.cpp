@@ -154,6 +154,21 @@ void NamesAMissingModule() {
   CheckCounts(run, 1, 0);
 }
 
+// A runtime that passes the probe but ends at once in the launch, before a look at the processes
+// may find it: the job holds every process of the launch from its start, so the doctor still
+// names it, and how it ended.
+void NamesARuntimeThatEndsAtOnce() {
+  const Install install(L"doctor-runtime-dies");
+  SetEnvironmentVariableW(L"DUNVELT_STANDIN_EXIT_CODE", L"7");
+  const DoctorRun run = RunDoctor(L"runtime-dies", Quoted(install.folder));
+  SetEnvironmentVariableW(L"DUNVELT_STANDIN_EXIT_CODE", nullptr);
+  CHECK_FINDS(run, L"NOTE", L"Starting Dunvelt.exe: the application will open");
+  CHECK_FINDS(run, L"PROBLEM", L"with code 7: it refused the command");
+  CHECK_FINDS(run, L"WARNING", L"Cannot tell whether a window was shown");
+  CHECK(run.leftRunning.empty(), L": nothing of the launch may be left running");
+  CheckCounts(run, 1, 1);
+}
+
 // As a 32-bit runtime refuses the launcher's 1 GiB heap where it cannot have one: the JVM's own
 // words, and the way out.
 void NamesAHeapTheRuntimeCannotHave() {
@@ -421,6 +436,7 @@ std::vector<winetest::Case> DoctorCases() {
           {"doctor.runtime-x64", NamesARuntimeForAnotherMachine},
           {"doctor.no-module", NamesAMissingModule},
           {"doctor.runtime-heap", NamesAHeapTheRuntimeCannotHave},
+          {"doctor.runtime-dies", NamesARuntimeThatEndsAtOnce},
           {"doctor.runtime-hangs", EndsARuntimeThatHangs},
           {"doctor.no-interpreter", NamesAnInterpreterThatCannotStart},
           {"doctor.bad-input", RefusesWhatIsNoInstall},

@@ -1,7 +1,8 @@
 // Stands in for bin\java.exe. It writes what it received, its command line and its working
 // directory, to java-record-<pid>.txt in that directory; shows a window, as the application would,
 // when DUNVELT_STANDIN_WINDOW is set; then tells the test it has started and, when asked, holds on
-// until the test releases it. Given a heap (-Xmx) larger than DUNVELT_STANDIN_HEAP_MB, it refuses
+// until the test releases it; or, given DUNVELT_STANDIN_EXIT_CODE, ends at once with it. Given a
+// heap (-Xmx) larger than DUNVELT_STANDIN_HEAP_MB, it refuses
 // as a 32-bit JVM does. Asked for --dry-run, as the doctor asks a runtime, it checks that it got
 // the launcher's options and records nothing; then, as DUNVELT_STANDIN_DRY_RUN says, it ends at
 // once, "hang"s with a child of its own, or "flood"s its output; without the module orbisk in
@@ -115,6 +116,10 @@ int wmain(int argc, wchar_t** argv) {
       WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr) &&
       written == record.size();
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+
+  // As a runtime that fails at once in a launch, after the doctor's probe has passed.
+  const std::wstring dies = Variable(L"DUNVELT_STANDIN_EXIT_CODE");
+  if (!dies.empty()) return static_cast<int>(std::wcstoul(dies.c_str(), nullptr, 10));
 
   HWND window = nullptr;
   if (!Variable(L"DUNVELT_STANDIN_WINDOW").empty()) {
