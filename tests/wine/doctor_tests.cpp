@@ -416,6 +416,22 @@ void NamesAutoRunAndTheCommandPromptPolicy() {
               L"(HKCU\\Software\\Microsoft\\Command Processor)");
   CHECK_FINDS(run, L"WARNING", L"\"Prevent access to the command prompt\" (DisableCMD = 1");
   CheckCounts(run, 0, 3);
+
+  // An interpreter that waits for input, as one whose AutoRun command does: a stand-in cmd.exe in
+  // the install folder, where the shell looks first. The doctor ends it in time, and names the
+  // AutoRun commands.
+  const Install holding(L"doctor-registry-holds");
+  CHECK(CopyFileW((winetest::ModuleFolder() + L"\\" + winetest::StandIn()).c_str(),
+                  (holding.folder + L"\\cmd.exe").c_str(), FALSE));
+  const DoctorRun held = RunDoctor(L"registry-holds", Quoted(holding.folder));
+  CHECK_FINDS(held, L"PROBLEM",
+              L"cmd.exe, started as the launcher starts it, did not run its"
+              L" command within 10 s");
+  CHECK_FINDS(held, L"PROBLEM", L"The doctor ended what was still running: cmd.exe");
+  CHECK_FINDS(held, L"PROBLEM", L"\"cd /d %USERPROFILE%\" in HKCU");
+  CHECK(held.leftRunning.empty(), L": the doctor left the interpreter running");
+  CheckLaunchLeftOut(held, holding, L"the problems above stop every launch");
+  CheckCounts(held, 1, 0);
 }
 
 // The drive N: is made a network drive of this Windows for the case (wine.doctor.network-drive),

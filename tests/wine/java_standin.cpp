@@ -6,7 +6,8 @@
 // as a 32-bit JVM does. Asked for --dry-run, as the doctor asks a runtime, it checks that it got
 // the launcher's options and records nothing; then, as DUNVELT_STANDIN_DRY_RUN says, it ends at
 // once, "hang"s with a child of its own, or "flood"s its output; without the module orbisk in
-// DUNVELT_STANDIN_MODULES, when that is set, it says what the JVM says.
+// DUNVELT_STANDIN_MODULES, when that is set, it says what the JVM says. Named cmd.exe, it waits
+// for input that never comes.
 #include <windows.h>
 
 #include <cwctype>
@@ -91,7 +92,22 @@ int DryRun(int argc, wchar_t** argv) {
 
 }  // namespace
 
+// Named cmd.exe, it stands in for an interpreter held by an AutoRun command that waits for input.
+bool IsInterpreter() {
+  wchar_t self[MAX_PATH * 4];
+  const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH * 4));
+  return path.size() >= 8 && lstrcmpiW(path.c_str() + path.size() - 8, L"\\cmd.exe") == 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
+  if (IsInterpreter()) {
+    char key = 0;
+    DWORD got = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &key, 1, &got, nullptr) && got == 1) {
+    }
+    Sleep(LongestStay);  // where there is no input to wait for
+    return 0;
+  }
   if (Has(argc, argv, L"--stand-in-sleep")) {
     Sleep(LongestStay);
     return 0;
