@@ -38,6 +38,8 @@ std::wstring AutoRunList(const std::vector<AutoRun>& autoRuns) {
 
 constexpr std::uint32_t CmdDisabledWithScripts = 1;
 
+std::wstring RuntimeName() { return {JavaRuntimePath.begin(), JavaRuntimePath.end()}; }
+
 // Why cmd.exe did not run the command in the install folder, from what the machine holds.
 std::wstring WhyNotInTheFolder(const InterpreterProbe& probe) {
   std::wstring why;
@@ -139,6 +141,105 @@ bool ListsModule(std::string_view listing, std::string_view module) {
     if (line == module) return true;
   }
   return false;
+}
+
+Findings JudgeFolder(const FolderFacts& folder) {
+  if (folder.networkPath) {
+    return {Problem(L"The install folder " + folder.path +
+                    L" is a network path. cmd.exe cannot run in one and falls "
+                    L"back to the Windows"
+                    L" folder, where there is no bin\\java.exe: install the "
+                    L"application on a"
+                    L" local drive.")};
+  }
+  Findings findings;
+  if (folder.remoteDrive) {
+    findings.push_back(Warning(L"The install folder " + folder.path + L" is on the network drive " +
+                               folder.path.substr(0, 2) +
+                               L". It works while the drive is connected, but "
+                               L"Windows may ask before it starts a program"
+                               L" from the network, and the drive may be "
+                               L"missing when the user signs in: install the"
+                               L" application on a local drive."));
+  }
+  if (findings.empty()) {
+    findings.push_back(
+        Ok(L"The install folder " + folder.path + L" holds Dunvelt.exe, on a local drive."));
+  }
+  return findings;
+}
+
+Findings JudgeRuntimeImage(const RuntimeImageFacts& runtime) {
+  const std::wstring name = RuntimeName();
+  if (!runtime.exists) {
+    return {Problem(L"There is no " + name +
+                    L" in the install folder. The launcher starts the runtime "
+                    L"by that path: ship"
+                    L" the Java runtime with its " +
+                    name + L" (jlink --strip-native-commands leaves it out).")};
+  }
+  if (runtime.readError != 0) {
+    return {Problem(name + L" could not be read (" + runtime.readErrorText +
+                    L"), so the doctor cannot tell whether it is a program "
+                    L"this Windows runs, and the launch"
+                    L" may fail on it the same way. A security program that "
+                    L"holds it, missing rights, or a"
+                    L" file kept online and not on this computer can cause "
+                    L"this: let the scan end, give the"
+                    L" user read access to the install folder, or keep its "
+                    L"files on this computer, and run"
+                    L" the doctor again.")};
+  }
+  if (runtime.isFolder || runtime.machine == 0) {
+    return {Problem(name + L" is not a Windows program: replace it with the Java runtime's own"
+                           L" java.exe.")};
+  }
+  const std::wstring image = MachineName(runtime.machine);
+  const std::wstring native = MachineName(runtime.nativeMachine);
+  if (!CanRun(runtime.nativeMachine, runtime.machine)) {
+    return {Problem(name + L" is built for " + image + L", which this Windows (" + native +
+                    L") cannot run: ship a runtime built for " + native + L".")};
+  }
+  return {
+      Ok(name + L" is a program for " + image + L", which this Windows (" + native + L") runs.")};
+}
+
+Findings JudgeShortcuts(const ShortcutFacts& shortcuts) {
+  Findings findings;
+  int good = 0;
+  for (const ShortcutFacts::Link& link : shortcuts.links) {
+    if (!link.readError.empty()) {
+      findings.push_back(Warning(L"Cannot tell whether the shortcut " + link.path +
+                                 L" starts this Dunvelt.exe: it could not be read (" +
+                                 link.readError + L")."));
+    } else if (link.startIn.empty()) {
+      findings.push_back(Warning(L"The shortcut " + link.path +
+                                 L" has no \"Start in\" folder, so Windows chooses one: set it"
+                                 L" to " +
+                                 shortcuts.installFolder + L"."));
+    } else if (!link.startsInInstallFolder) {
+      findings.push_back(Problem(L"The shortcut " + link.path + L" starts Dunvelt.exe in " +
+                                 Quoted(link.startIn) +
+                                 L", where there is no bin\\java.exe: set its \"Start in\""
+                                 L" folder to " +
+                                 shortcuts.installFolder + L"."));
+    } else {
+      ++good;
+    }
+  }
+  for (const ShortcutFacts::Unlisted& folder : shortcuts.unlistedFolders) {
+    findings.push_back(Warning(L"Cannot tell whether the folder " + folder.folder +
+                               L" holds shortcuts to this Dunvelt.exe: it could not be listed (" +
+                               folder.error + L")."));
+  }
+  if (findings.empty()) {
+    findings.push_back(Ok(good == 0 ? L"No shortcut in the Start menu, on the "
+                                      L"desktop or in Startup points at"
+                                      L" this Dunvelt.exe."
+                                    : std::to_wstring(good) + L" shortcuts to this Dunvelt.exe "
+                                                              L"start it in the install folder."));
+  }
+  return findings;
 }
 
 Findings JudgeInterpreter(const InterpreterProbe& probe) {

@@ -1,6 +1,7 @@
 // What the doctor makes of what it found on a user's machine: each finding's verdict and its
 // words, what was found and what to do. Pure text work with no platform include, so that the host
-// unit tests can drive every combination; doctor/checks.cpp gathers the facts on Windows.
+// unit tests can drive every combination; doctor/checks.cpp and doctor/install_checks.cpp gather
+// the facts on Windows.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +55,50 @@ bool ListsModule(std::string_view listing, std::string_view module);
 // The launcher's command as a user types it in a console opened in the install folder, to read
 // what the runtime says.
 std::wstring ConsoleCommand();
+
+// --- The install's files ---------------------------------------------------------------------
+
+struct FolderFacts {
+  std::wstring path;
+  bool networkPath = false;  // a UNC path
+  bool remoteDrive = false;  // on a drive letter mapped to a network share
+};
+
+Findings JudgeFolder(const FolderFacts& folder);
+
+// bin\java.exe as this Windows finds it.
+struct RuntimeImageFacts {
+  bool exists = false;  // false only when Windows said there is no such file or folder
+  bool isFolder = false;
+  std::uint32_t readError = 0;  // why it could not be looked at or read; 0 when it was read
+  std::wstring readErrorText;   // the platform's words for it
+  std::uint16_t machine = 0;    // from its PE header; 0 when it has none, or is too short for one
+  std::uint16_t nativeMachine = MachineI386;
+};
+
+Findings JudgeRuntimeImage(const RuntimeImageFacts& runtime);
+
+// The shortcuts in the Start menu, on the desktop and in Startup, as far as they concern this
+// Dunvelt.exe.
+struct ShortcutFacts {
+  std::wstring installFolder;
+  struct Link {
+    std::wstring path;       // of the .lnk file
+    std::wstring readError;  // why it could not be read, in the platform's words; else empty
+    std::wstring target;     // with its environment variables expanded
+    std::wstring startIn;    // likewise; empty when it has none
+    bool startsInInstallFolder = false;
+  };
+  // Those that point at this Dunvelt.exe, and those that could not be read, which might.
+  std::vector<Link> links;
+  struct Unlisted {
+    std::wstring folder;
+    std::wstring error;  // with the platform's words
+  };
+  std::vector<Unlisted> unlistedFolders;
+};
+
+Findings JudgeShortcuts(const ShortcutFacts& shortcuts);
 
 // --- The interpreter -------------------------------------------------------------------------
 

@@ -27,13 +27,50 @@ TEST(Runtime, RunsWhatThisWindowsCanRunAndNothingElse) {
   EXPECT_EQ(MachineName(0x8664), L"x64");
 }
 
-TEST(Runtime, FindsTheLaunchedModuleByItsWholeName) {
-  EXPECT_EQ(LaunchedModule(), "orbisk");
-  EXPECT_TRUE(ListsModule("java.base@17.0.9\r\norbisk@1.0\r\n", "orbisk"));
-  EXPECT_TRUE(ListsModule("java.base@17\norbisk file:///C:/App/modules/orbisk.jar\n", "orbisk"));
-  EXPECT_TRUE(ListsModule("orbisk", "orbisk"));  // no line end after the last line
-  EXPECT_FALSE(ListsModule("orbisk.tools@1.0\norbiskfx\njava.base@17\n", "orbisk"));
-  EXPECT_FALSE(ListsModule("", "orbisk"));
+class RuntimeImage : public ::testing::Test {
+ protected:
+  RuntimeImage() {
+    facts.exists = true;
+    facts.machine = facts.nativeMachine = MachineI386;
+  }
+  RuntimeImageFacts facts;
+};
+
+TEST_F(RuntimeImage, NamesAReadErrorAndNoVerdictOnTheFile) {
+  facts.machine = 0;
+  facts.readError = 32;
+  facts.readErrorText = L"Sharing violation, error 32";
+  Findings findings = JudgeRuntimeImage(facts);
+  EXPECT_TRUE(Says(findings,
+                   L"PROBLEM: bin\\java.exe could not be read (Sharing violation, error"
+                   L" 32), so the doctor cannot tell"));
+  EXPECT_EQ(Summary(findings), L"1 problems, 0 warnings");
+
+  facts.readError = 0;
+  EXPECT_TRUE(Says(JudgeRuntimeImage(facts), L"PROBLEM: bin\\java.exe is not a Windows program"));
+  facts.exists = false;
+  EXPECT_TRUE(Says(JudgeRuntimeImage(facts), L"PROBLEM: There is no bin\\java.exe"));
+}
+
+TEST(Shortcuts, JudgesEachToThisLauncherAndSaysWhatItCouldNotRead) {
+  ShortcutFacts shortcuts;
+  shortcuts.installFolder = LR"(C:\Orbisk)";
+  EXPECT_TRUE(Says(JudgeShortcuts(shortcuts), L"OK: No shortcut in the Start menu"));
+  ShortcutFacts::Link good{L"a.lnk", L"", LR"(C:\Orbisk\Dunvelt.exe)", LR"(C:\Orbisk)", true};
+  shortcuts.links = {good, good};
+  EXPECT_TRUE(Says(JudgeShortcuts(shortcuts), L"OK: 2 shortcuts to this Dunvelt.exe start it"));
+
+  shortcuts.links.push_back({L"b.lnk", L"", good.target, LR"(C:\Windows)", false});
+  shortcuts.links.push_back({L"c.lnk", L"Access is denied, error 5", L"", L"", false});
+  shortcuts.unlistedFolders = {{LR"(C:\Users\ana\Desktop)", L"Access is denied, error 5"}};
+  const Findings findings = JudgeShortcuts(shortcuts);
+  EXPECT_TRUE(Says(findings, LR"(PROBLEM: The shortcut b.lnk starts Dunvelt.exe in "C:\Windows")"));
+  EXPECT_TRUE(Says(findings,
+                   L"WARNING: Cannot tell whether the shortcut c.lnk starts this"
+                   L" Dunvelt.exe: it could not be read (Access is denied, error 5)."));
+  EXPECT_TRUE(Says(findings, LR"(WARNING: Cannot tell whether the folder C:\Users\ana\Desktop)"));
+  EXPECT_EQ(Summary(findings), L"1 problems, 2 warnings");
+  EXPECT_FALSE(Says(findings, L"OK:"));
 }
 
 class Interpreter : public ::testing::Test {

@@ -99,13 +99,14 @@ void CheckCounts(const DoctorRun& run, int problems, int warnings) {
 // --- Without a display: the watch cannot tell, which the doctor says ---------------------------
 
 // An install whose runtime cannot start: the doctor names why, and that no runtime started.
-void CheckNamesAnUnusableRuntime(const Install& install, const std::wstring& name,
-                                 const std::wstring& why) {
+DoctorRun CheckNamesAnUnusableRuntime(const Install& install, const std::wstring& name,
+                                      const std::wstring& why) {
   const DoctorRun run = RunDoctor(name, install.folder);
   CHECK_FINDS(run, L"PROBLEM", why);
   CHECK_FINDS(run, L"PROBLEM", L"No runtime started");
   CHECK_FINDS(run, L"WARNING", L"Cannot tell whether a window was shown");
   CheckCounts(run, 2, 1);
+  return run;
 }
 
 void NamesAMissingRuntime() {
@@ -120,6 +121,27 @@ void NamesARuntimeThatIsNoProgram() {
       << "MZ but no more of a program than that";
   CheckNamesAnUnusableRuntime(install, L"runtime-garbage",
                               L"bin\\java.exe is not a Windows program");
+}
+
+// A runtime that another program, a virus scanner say, holds open and shares with nobody while
+// the doctor looks: the doctor names the error it met, and no verdict on the file.
+void NamesARuntimeItCannotRead() {
+  const Install install(L"doctor-runtime-locked");
+  const HANDLE held = CreateFileW((install.folder + L"\\bin\\java.exe").c_str(), GENERIC_READ, 0,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  CHECK(held != INVALID_HANDLE_VALUE, L": bin\\java.exe must be held");
+  wchar_t* words = nullptr;
+  FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, ERROR_SHARING_VIOLATION, 0, reinterpret_cast<wchar_t*>(&words), 0, nullptr);
+  std::wstring error = words != nullptr ? words : L"";
+  LocalFree(words);
+  while (!error.empty() && std::wstring(L"\r\n .").find(error.back()) != std::wstring::npos)
+    error.pop_back();
+  const DoctorRun run = CheckNamesAnUnusableRuntime(
+      install, L"runtime-locked", L"bin\\java.exe could not be read (" + error + L", error 32)");
+  CloseHandle(held);
+  CHECK(!Has(run, L"PROBLEM", L"is not a Windows program"), L": a verdict on a file it never read");
 }
 
 // A 64-bit runtime on a 32-bit Windows: the interpreter cannot start it, and the launcher still
@@ -244,7 +266,8 @@ void NamesShortcutsThatStartElsewhere() {
   shortcuts.Add(L"Dunvelt started anywhere.lnk", launcher, L"");
   const DoctorRun run = RunDoctor(L"shortcuts", install.folder);
   CHECK_FINDS(run, L"PROBLEM",
-              L"Dunvelt from System32.lnk starts Dunvelt.exe in \"C:\\windows\\system32\"");
+              L"Dunvelt from System32.lnk starts Dunvelt.exe in "
+              L"\"C:\\windows\\system32\"");
   CHECK_FINDS(run, L"WARNING", L"Dunvelt started anywhere.lnk has no \"Start in\" folder");
   for (const std::wstring& line : run.lines)
     CHECK(line.find(L"\\Dunvelt.lnk") == std::wstring::npos, L": names the right one: " + line);
@@ -328,6 +351,7 @@ void WarnsOfANetworkDrive() {
 std::vector<winetest::Case> DoctorCases() {
   return {{"doctor.no-runtime", NamesAMissingRuntime},
           {"doctor.runtime-garbage", NamesARuntimeThatIsNoProgram},
+          {"doctor.runtime-locked", NamesARuntimeItCannotRead},
           {"doctor.runtime-x64", NamesARuntimeForAnotherMachine},
           {"doctor.no-module", NamesAMissingModule},
           {"doctor.no-interpreter", NamesAnInterpreterThatCannotStart},
