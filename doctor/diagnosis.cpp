@@ -40,6 +40,21 @@ constexpr std::uint32_t CmdDisabledWithScripts = 1;
 
 std::wstring RuntimeName() { return {JavaRuntimePath.begin(), JavaRuntimePath.end()}; }
 
+// Which builds of ARM64 Windows run the image's machine; empty when every build does or none.
+std::wstring Arm64BuildRule(std::uint16_t native, std::uint16_t image) {
+  if (native != MachineArm64) return {};
+  if (image == MachineAmd64) {
+    return L"x64 programs run on ARM64 Windows from Windows 11 (build " +
+           std::to_wstring(BuildArm64RunsX64) + L")";
+  }
+  if (image == MachineArm) {
+    return L"ARM programs run on ARM64 Windows only before Windows 11 24H2 "
+           L"(build " +
+           std::to_wstring(BuildArm64DropsArm) + L")";
+  }
+  return {};
+}
+
 // Why cmd.exe did not run the command in the install folder, from what the machine holds.
 std::wstring WhyNotInTheFolder(const InterpreterProbe& probe) {
   std::wstring why;
@@ -108,13 +123,17 @@ std::wstring MachineName(std::uint16_t machine) {
   }
 }
 
-bool CanRun(std::uint16_t native, std::uint16_t image) {
+bool CanRun(std::uint16_t native, std::uint16_t image, std::uint32_t build) {
   if (image == MachineI386) {
     return native == MachineI386 || native == MachineAmd64 || native == MachineArm64;
   }
-  if (image == MachineAmd64) return native == MachineAmd64 || native == MachineArm64;
+  if (image == MachineAmd64) {
+    return native == MachineAmd64 || (native == MachineArm64 && build >= BuildArm64RunsX64);
+  }
   if (image == MachineArm64) return native == MachineArm64;
-  if (image == MachineArm) return native == MachineArm || native == MachineArm64;
+  if (image == MachineArm) {
+    return native == MachineArm || (native == MachineArm64 && build < BuildArm64DropsArm);
+  }
   return false;
 }
 
@@ -196,9 +215,22 @@ Findings JudgeRuntimeImage(const RuntimeImageFacts& runtime) {
   }
   const std::wstring image = MachineName(runtime.machine);
   const std::wstring native = MachineName(runtime.nativeMachine);
-  if (!CanRun(runtime.nativeMachine, runtime.machine)) {
+  const std::wstring rule = Arm64BuildRule(runtime.nativeMachine, runtime.machine);
+  const std::wstring advice = L"ship a runtime built for " + native + L".";
+  if (!rule.empty() && runtime.windowsBuild == 0) {
+    return {Warning(L"Cannot tell whether this Windows (" + native + L") runs " + name +
+                    L", built for " + image + L": " + rule +
+                    L", and the doctor could not read this one's build. If the "
+                    L"application does"
+                    L" not start, " +
+                    advice)};
+  }
+  if (!CanRun(runtime.nativeMachine, runtime.machine, runtime.windowsBuild)) {
     return {Problem(name + L" is built for " + image + L", which this Windows (" + native +
-                    L") cannot run: ship a runtime built for " + native + L".")};
+                    L") cannot run: " +
+                    (rule.empty() ? advice
+                                  : rule + L", and this is build " +
+                                        std::to_wstring(runtime.windowsBuild) + L"; " + advice))};
   }
   return {
       Ok(name + L" is a program for " + image + L", which this Windows (" + native + L") runs.")};

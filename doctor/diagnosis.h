@@ -41,9 +41,15 @@ inline constexpr std::uint16_t MachineArm64 = 0xaa64;
 // "x86", "x64", "ARM64", "ARM", or the number.
 std::wstring MachineName(std::uint16_t machine);
 
-// Whether a Windows on the native machine runs a program built for the image's machine: x86
-// everywhere, x64 on x64 and on ARM64 (which emulates it), ARM64 and ARM on ARM64.
-bool CanRun(std::uint16_t native, std::uint16_t image);
+// The first Windows builds that changed which programs ARM64 Windows runs: Windows 11 emulates
+// x64, and Windows 11 24H2 no longer runs ARM programs.
+inline constexpr std::uint32_t BuildArm64RunsX64 = 22000;
+inline constexpr std::uint32_t BuildArm64DropsArm = 26100;
+
+// Whether a Windows on the native machine, of the build, runs a program built for the image's
+// machine: x86 everywhere, x64 on x64 and on ARM64 from Windows 11, ARM64 on ARM64, and ARM on
+// ARM and on ARM64 before Windows 11 24H2.
+bool CanRun(std::uint16_t native, std::uint16_t image, std::uint32_t build);
 
 // The module the launcher's command starts: the name after "-m", before the main class.
 std::string LaunchedModule();
@@ -74,6 +80,7 @@ struct RuntimeImageFacts {
   std::wstring readErrorText;   // the platform's words for it
   std::uint16_t machine = 0;    // from its PE header; 0 when it has none, or is too short for one
   std::uint16_t nativeMachine = MachineI386;
+  std::uint32_t windowsBuild = 0;  // 0 when it could not be read
 };
 
 Findings JudgeRuntimeImage(const RuntimeImageFacts& runtime);

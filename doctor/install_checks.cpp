@@ -56,6 +56,18 @@ std::uint16_t ImageMachine(const std::wstring& path, DWORD& error) {
   return nt.header.Machine;
 }
 
+// The build of Windows, from the kernel itself: GetVersionEx gives what the manifest claims to
+// know, not what runs. 0 when it cannot be read.
+std::uint32_t WindowsBuild() {
+  using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+  const auto rtlGetVersion = reinterpret_cast<RtlGetVersionFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+  OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (rtlGetVersion == nullptr || rtlGetVersion(&version) != 0) return 0;
+  return version.dwBuildNumber;
+}
+
 // The machine Windows itself runs on, whatever this 32-bit program runs as.
 std::uint16_t NativeMachine() {
   using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
@@ -237,6 +249,7 @@ Findings CheckRuntimeImage(const Install& install) {
     facts.readErrorText = ErrorText(error);
   }
   facts.nativeMachine = NativeMachine();
+  facts.windowsBuild = WindowsBuild();
   return JudgeRuntimeImage(facts);
 }
 

@@ -19,12 +19,21 @@ bool Says(const Findings& findings, const std::wstring& words) {
 }
 
 TEST(Runtime, RunsWhatThisWindowsCanRunAndNothingElse) {
-  EXPECT_TRUE(CanRun(MachineAmd64, MachineI386));   // 32-bit runtime on 64-bit Windows
-  EXPECT_TRUE(CanRun(MachineArm64, MachineAmd64));  // x64 emulated on ARM64
-  EXPECT_FALSE(CanRun(MachineI386, MachineAmd64));
-  EXPECT_FALSE(CanRun(MachineAmd64, MachineArm64));
-  EXPECT_FALSE(CanRun(MachineAmd64, 0x0200));  // Itanium
+  EXPECT_TRUE(CanRun(MachineAmd64, MachineI386, 0));  // 32-bit runtime on 64-bit Windows
+  EXPECT_FALSE(CanRun(MachineI386, MachineAmd64, 22631));
+  EXPECT_FALSE(CanRun(MachineAmd64, MachineArm64, 22631));
+  EXPECT_FALSE(CanRun(MachineAmd64, 0x0200, 19045));  // Itanium
   EXPECT_EQ(MachineName(0x8664), L"x64");
+}
+
+// ARM64 Windows emulates x64 from Windows 11, and runs ARM programs only before Windows 11 24H2.
+TEST(Runtime, KnowsWhichBuildsOfArm64WindowsRunX64AndArm) {
+  EXPECT_FALSE(CanRun(MachineArm64, MachineAmd64, 21999));
+  EXPECT_TRUE(CanRun(MachineArm64, MachineAmd64, 22000));
+  EXPECT_TRUE(CanRun(MachineArm64, MachineArm, 26099));
+  EXPECT_FALSE(CanRun(MachineArm64, MachineArm, 26100));
+  EXPECT_TRUE(CanRun(MachineArm64, MachineI386, 26100));
+  EXPECT_TRUE(CanRun(MachineArm, MachineArm, 26100));
 }
 
 class RuntimeImage : public ::testing::Test {
@@ -32,6 +41,7 @@ class RuntimeImage : public ::testing::Test {
   RuntimeImage() {
     facts.exists = true;
     facts.machine = facts.nativeMachine = MachineI386;
+    facts.windowsBuild = 19045;
   }
   RuntimeImageFacts facts;
 };
@@ -50,6 +60,27 @@ TEST_F(RuntimeImage, NamesAReadErrorAndNoVerdictOnTheFile) {
   EXPECT_TRUE(Says(JudgeRuntimeImage(facts), L"PROBLEM: bin\\java.exe is not a Windows program"));
   facts.exists = false;
   EXPECT_TRUE(Says(JudgeRuntimeImage(facts), L"PROBLEM: There is no bin\\java.exe"));
+}
+
+TEST_F(RuntimeImage, SaysWhichBuildOfArm64WindowsItNeeds) {
+  facts.nativeMachine = MachineArm64;
+  facts.machine = MachineAmd64;
+  EXPECT_TRUE(Says(JudgeRuntimeImage(facts),
+                   L"PROBLEM: bin\\java.exe is built for x64, which this "
+                   L"Windows (ARM64) cannot run:"
+                   L" x64 programs run on ARM64 Windows from Windows 11 (build "
+                   L"22000), and this is"
+                   L" build 19045; ship a runtime built for ARM64.\n"));
+  facts.windowsBuild = 0;
+  const Findings unknown = JudgeRuntimeImage(facts);
+  EXPECT_TRUE(Says(unknown, L"WARNING: Cannot tell whether this Windows (ARM64) runs"));
+  EXPECT_EQ(ExitCode(unknown), 0);
+  facts.windowsBuild = 22000;
+  EXPECT_TRUE(Says(JudgeRuntimeImage(facts), L"OK: bin\\java.exe is a program for x64"));
+
+  facts.nativeMachine = MachineI386;
+  EXPECT_TRUE(Says(JudgeRuntimeImage(facts),
+                   L"which this Windows (x86) cannot run: ship a runtime built for x86.\n"));
 }
 
 TEST(Shortcuts, JudgesEachToThisLauncherAndSaysWhatItCouldNotRead) {
