@@ -172,6 +172,16 @@ Findings JudgeFolder(const FolderFacts& folder) {
                     L" local drive.")};
   }
   Findings findings;
+  if (folder.path.size() > LongestCurrentFolder) {
+    findings.push_back(
+        Problem(L"The install folder's path is " + std::to_wstring(folder.path.size()) +
+                L" characters long; Windows starts no program in a folder of more "
+                L"than " +
+                std::to_wstring(LongestCurrentFolder) +
+                L", so Dunvelt.exe and cmd.exe run in another folder, where there is "
+                L"no bin\\java.exe:"
+                L" install the application in a folder with a shorter path."));
+  }
   if (folder.remoteDrive) {
     findings.push_back(Warning(L"The install folder " + folder.path + L" is on the network drive " +
                                folder.path.substr(0, 2) +
@@ -180,6 +190,19 @@ Findings JudgeFolder(const FolderFacts& folder) {
                                L" from the network, and the drive may be "
                                L"missing when the user signs in: install the"
                                L" application on a local drive."));
+  }
+  if (!folder.outsideCodePage.empty()) {
+    findings.push_back(Warning(L"The folder " + Quoted(folder.outsideCodePage) +
+                               L" in the install folder's path has characters "
+                               L"that this Windows' code page (" +
+                               std::to_wstring(folder.codePage) +
+                               L") cannot hold. Programs that name files in "
+                               L"the code page, as older Java runtimes and"
+                               L" some programs started by cmd.exe do, cannot "
+                               L"reach them, so the runtime may not find"
+                               L" its own files: if the application fails to "
+                               L"start, install it in a folder whose path"
+                               L" has none of them."));
   }
   if (findings.empty()) {
     findings.push_back(

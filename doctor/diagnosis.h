@@ -64,10 +64,17 @@ std::wstring ConsoleCommand();
 
 // --- The install's files ---------------------------------------------------------------------
 
+// The longest folder that a program can be started in, without the closing backslash that Windows
+// adds: MAX_PATH less that backslash and the terminating null.
+inline constexpr std::size_t LongestCurrentFolder = 258;
+
 struct FolderFacts {
   std::wstring path;
-  bool networkPath = false;  // a UNC path
-  bool remoteDrive = false;  // on a drive letter mapped to a network share
+  bool networkPath = false;    // a UNC path
+  bool remoteDrive = false;    // on a drive letter mapped to a network share
+  std::uint32_t codePage = 0;  // the ANSI code page of this Windows
+  // The first name on the path that the code page cannot hold; empty when all fit.
+  std::wstring outsideCodePage;
 };
 
 Findings JudgeFolder(const FolderFacts& folder);

@@ -83,6 +83,32 @@ TEST_F(RuntimeImage, SaysWhichBuildOfArm64WindowsItNeeds) {
                    L"which this Windows (x86) cannot run: ship a runtime built for x86.\n"));
 }
 
+TEST(Folder, NamesAPathTooLongToStartInAndNamesOutsideTheCodePage) {
+  FolderFacts folder;
+  folder.path = L"C:\\" + std::wstring(255, L'a');  // 258 characters: the longest that works
+  folder.codePage = 1252;
+  EXPECT_TRUE(Says(JudgeFolder(folder), L"OK: The install folder C:\\aaa"));
+  folder.path += L"a";
+  EXPECT_TRUE(Says(JudgeFolder(folder),
+                   L"PROBLEM: The install folder's path is 259 characters"
+                   L" long; Windows starts no program in a folder of more"
+                   L" than 258"));
+
+  folder.path = L"D:\\installs\\shortcuts \u03a9";
+  folder.outsideCodePage = L"shortcuts \u03a9";
+  const Findings findings = JudgeFolder(folder);
+  EXPECT_TRUE(Says(findings,
+                   L"WARNING: The folder \"shortcuts \u03a9\" in the install folder's"
+                   L" path has characters that this Windows' code page (1252) cannot"
+                   L" hold"));
+  EXPECT_EQ(Summary(findings), L"0 problems, 1 warnings");
+
+  folder.networkPath = true;
+  folder.path = L"\\\\server\\share\\Orbisk";
+  EXPECT_EQ(Summary(JudgeFolder(folder)),
+            L"1 problems, 0 warnings");  // and nothing beside
+}
+
 TEST(Shortcuts, JudgesEachToThisLauncherAndSaysWhatItCouldNotRead) {
   ShortcutFacts shortcuts;
   shortcuts.installFolder = LR"(C:\Orbisk)";
