@@ -210,6 +210,16 @@ std::wstring KnownFolder(REFKNOWNFOLDERID id) {
   return folder;
 }
 
+// The file the shortcut's item list names, in full Unicode; empty when it names none.
+std::wstring ItemListPath(IShellLinkW& shellLink) {
+  PIDLIST_ABSOLUTE items = nullptr;
+  if (shellLink.GetIDList(&items) != S_OK || items == nullptr) return {};
+  std::wstring path(LinkTextCapacity, L'\0');
+  const bool named = SHGetPathFromIDListW(items, path.data()) != FALSE;
+  CoTaskMemFree(items);
+  return named ? UpToNull(path) : std::wstring();
+}
+
 // The shortcut's target and "Start in" folder, expanded; else link.readError says why it could
 // not be read.
 void ReadLink(const std::wstring& path, ShortcutFacts::Link& link) {
@@ -241,7 +251,12 @@ void ReadLink(const std::wstring& path, ShortcutFacts::Link& link) {
     link.readError = ComErrorText(result);
     return;
   }
-  link.target = Expanded(UpToNull(raw));
+  raw = UpToNull(raw);
+  // The path GetPath gives may come from the shortcut's code-page copy of it, where a name with
+  // characters outside the code page reads as another; the item list keeps every character. A
+  // path with variables is the shortcut's own text, which the item list merely resolved once.
+  const std::wstring items = raw.find(L'%') == std::wstring::npos ? ItemListPath(*shellLink) : L"";
+  link.target = items.empty() ? Expanded(raw) : items;
   std::wstring startIn(LinkTextCapacity, L'\0');
   shellLink->GetWorkingDirectory(startIn.data(), LinkTextCapacity);
   link.startIn = Expanded(UpToNull(startIn));

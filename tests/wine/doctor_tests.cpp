@@ -256,21 +256,35 @@ class Shortcuts {
 };
 
 // One shortcut with the right "Start in" folder, which must pass unnamed, one with a wrong one
-// and one with none.
+// and one with none. And a wrong one to an install whose folder has a character that the code
+// page cannot hold, which the doctor also warns of.
 void NamesShortcutsThatStartElsewhere() {
   const Install install(L"doctor-shortcuts");
+  const Install omega(L"doctor-shortcuts \u03a9");
   Shortcuts shortcuts;
   const std::wstring launcher = install.folder + L"\\Dunvelt.exe";
   shortcuts.Add(L"Dunvelt.lnk", launcher, install.folder);
   shortcuts.Add(L"Dunvelt from System32.lnk", launcher, L"C:\\windows\\system32");
   shortcuts.Add(L"Dunvelt started anywhere.lnk", launcher, L"");
-  const DoctorRun run = RunDoctor(L"shortcuts", install.folder);
+  shortcuts.Add(L"Dunvelt omega.lnk", omega.folder + L"\\Dunvelt.exe", L"C:\\windows");
+  DoctorRun run = RunDoctor(L"shortcuts", install.folder);
   CHECK_FINDS(run, L"PROBLEM",
               L"Dunvelt from System32.lnk starts Dunvelt.exe in "
               L"\"C:\\windows\\system32\"");
   CHECK_FINDS(run, L"WARNING", L"Dunvelt started anywhere.lnk has no \"Start in\" folder");
-  for (const std::wstring& line : run.lines)
+  for (const std::wstring& line : run.lines) {
     CHECK(line.find(L"\\Dunvelt.lnk") == std::wstring::npos, L": names the right one: " + line);
+    CHECK(line.find(L"omega") == std::wstring::npos, L": names another install's: " + line);
+  }
+  CheckCounts(run, 1, 1);
+
+  run = RunDoctor(L"shortcuts-omega", omega.folder);
+  CHECK_FINDS(run, L"PROBLEM", L"Dunvelt omega.lnk starts Dunvelt.exe in \"C:\\windows\"");
+  CHECK_FINDS(run, L"WARNING",
+              L"The folder \"doctor-shortcuts \u03a9\" in the install folder's "
+              L"path has characters"
+              L" that this Windows' code page (" +
+                  std::to_wstring(GetACP()) + L") cannot hold");
   CheckCounts(run, 1, 1);
 }
 
