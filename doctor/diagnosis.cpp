@@ -1,6 +1,7 @@
 #include "diagnosis.h"
 
 #include <algorithm>
+#include <array>
 #include <cwctype>
 
 #include "launch_parameters.h"
@@ -295,6 +296,18 @@ Findings JudgeShortcuts(const ShortcutFacts& shortcuts) {
                                                               L"start it in the install folder."));
   }
   return findings;
+}
+
+std::wstring WithNativeProgramFiles(const std::wstring& raw, const std::wstring& programFiles64,
+                                    const std::wstring& commonProgramFiles64) {
+  const std::array<std::pair<std::wstring, const std::wstring&>, 2> variables{
+      {{L"%programfiles%", programFiles64}, {L"%commonprogramfiles%", commonProgramFiles64}}};
+  for (const auto& [variable, folder] : variables) {
+    if (!folder.empty() && Lower(raw.substr(0, variable.size())) == variable) {
+      return folder + raw.substr(variable.size());
+    }
+  }
+  return raw;
 }
 
 Findings JudgeInterpreter(const InterpreterProbe& probe) {

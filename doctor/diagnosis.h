@@ -114,6 +114,12 @@ struct ShortcutFacts {
 
 Findings JudgeShortcuts(const ShortcutFacts& shortcuts);
 
+// A shortcut's stored path with %ProgramFiles% or %CommonProgramFiles% at its start read as the
+// 64-bit folders, which a 64-bit installer meant: a 32-bit program that expands them gets the
+// 32-bit ones. Empty 64-bit folders (a 32-bit Windows) leave the path as it is.
+std::wstring WithNativeProgramFiles(const std::wstring& raw, const std::wstring& programFiles64,
+                                    const std::wstring& commonProgramFiles64);
+
 // --- The interpreter -------------------------------------------------------------------------
 
 // A command that cmd.exe runs before every other, the launcher's too.

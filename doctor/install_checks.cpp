@@ -148,7 +148,28 @@ constexpr int LinkTextCapacity = MAX_PATH + 1;
 
 std::wstring UpToNull(const std::wstring& text) { return text.substr(0, text.find(L'\0')); }
 
-std::wstring Expanded(const std::wstring& text) {
+std::wstring Variable(const wchar_t* name) {
+  std::wstring value(GetEnvironmentVariableW(name, nullptr, 0), L'\0');
+  value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
+  return value;
+}
+
+// The 64-bit Program Files folders, on a 64-bit Windows; empty on a 32-bit one.
+struct NativeProgramFiles {
+  std::wstring programFiles;
+  std::wstring commonProgramFiles;
+};
+
+NativeProgramFiles FindNativeProgramFiles() {
+  BOOL wow64 = FALSE;
+  if (IsWow64Process(GetCurrentProcess(), &wow64) == FALSE || wow64 == FALSE) return {};
+  return {Variable(L"ProgramW6432"), Variable(L"CommonProgramW6432")};
+}
+
+// A shortcut's stored path as the user's Windows reads it, not as this 32-bit program would.
+std::wstring Expanded(const std::wstring& raw, const NativeProgramFiles& native) {
+  const std::wstring text =
+      WithNativeProgramFiles(raw, native.programFiles, native.commonProgramFiles);
   std::wstring expanded(ExpandEnvironmentStringsW(text.c_str(), nullptr, 0), L'\0');
   expanded.resize(ExpandEnvironmentStringsW(text.c_str(), expanded.data(),
                                             static_cast<DWORD>(expanded.size())));
@@ -222,7 +243,8 @@ std::wstring ItemListPath(IShellLinkW& shellLink) {
 
 // The shortcut's target and "Start in" folder, expanded; else link.readError says why it could
 // not be read.
-void ReadLink(const std::wstring& path, ShortcutFacts::Link& link) {
+void ReadLink(const std::wstring& path, const NativeProgramFiles& native,
+              ShortcutFacts::Link& link) {
   link.path = path;
   IShellLinkW* shellLink = nullptr;
   HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
@@ -256,10 +278,10 @@ void ReadLink(const std::wstring& path, ShortcutFacts::Link& link) {
   // characters outside the code page reads as another; the item list keeps every character. A
   // path with variables is the shortcut's own text, which the item list merely resolved once.
   const std::wstring items = raw.find(L'%') == std::wstring::npos ? ItemListPath(*shellLink) : L"";
-  link.target = items.empty() ? Expanded(raw) : items;
+  link.target = items.empty() ? Expanded(raw, native) : items;
   std::wstring startIn(LinkTextCapacity, L'\0');
   shellLink->GetWorkingDirectory(startIn.data(), LinkTextCapacity);
-  link.startIn = Expanded(UpToNull(startIn));
+  link.startIn = Expanded(UpToNull(startIn), native);
 }
 
 }  // namespace
@@ -316,9 +338,10 @@ Findings CheckShortcuts(const Install& install) {
   }
   const std::wstring launcher = CanonicalPath(install.launcher);
   const std::wstring folder = CanonicalPath(install.folder);
+  const NativeProgramFiles native = FindNativeProgramFiles();
   for (const std::wstring& path : links) {
     ShortcutFacts::Link link;
-    ReadLink(path, link);
+    ReadLink(path, native, link);
     if (link.readError.empty() && !SamePath(CanonicalPath(link.target), launcher)) continue;
     link.startsInInstallFolder =
         !link.startIn.empty() && SamePath(CanonicalPath(link.startIn), folder);

@@ -130,6 +130,33 @@ TEST(Shortcuts, JudgesEachToThisLauncherAndSaysWhatItCouldNotRead) {
   EXPECT_FALSE(Says(findings, L"OK:"));
 }
 
+// A 32-bit program expands %ProgramFiles% to the 32-bit folder; a 64-bit installer meant the
+// other.
+TEST(Shortcuts, ReadsProgramFilesAtTheStartAsThe64BitFolder) {
+  const std::wstring programs = L"C:\\Program Files";
+  const std::wstring common = L"C:\\Program Files\\Common Files";
+  EXPECT_EQ(WithNativeProgramFiles(L"%ProgramFiles%\\Orbisk", programs, common),
+            L"C:\\Program Files\\Orbisk");
+  EXPECT_EQ(WithNativeProgramFiles(L"%PROGRAMFILES%\\Orbisk", programs, common),
+            L"C:\\Program Files\\Orbisk");
+  EXPECT_EQ(WithNativeProgramFiles(L"%commonprogramfiles%\\x", programs, common),
+            L"C:\\Program Files\\Common Files\\x");
+  for (const wchar_t* kept : {L"%ProgramFiles(x86)%\\Orbisk", L"D:\\%ProgramFiles%\\Orbisk",
+                              L"%ProgramFiles", L"", L"%USERPROFILE%\\Orbisk"}) {
+    EXPECT_EQ(WithNativeProgramFiles(kept, programs, common), kept);
+  }
+  EXPECT_EQ(WithNativeProgramFiles(L"%ProgramFiles%\\Orbisk", L"", L""), L"%ProgramFiles%\\Orbisk");
+}
+
+TEST(Runtime, FindsTheLaunchedModuleByItsWholeName) {
+  EXPECT_EQ(LaunchedModule(), "orbisk");
+  EXPECT_TRUE(ListsModule("java.base@17.0.9\r\norbisk@1.0\r\n", "orbisk"));
+  EXPECT_TRUE(ListsModule("java.base@17\norbisk file:///C:/App/modules/orbisk.jar\n", "orbisk"));
+  EXPECT_TRUE(ListsModule("orbisk", "orbisk"));  // no line end after the last line
+  EXPECT_FALSE(ListsModule("orbisk.tools@1.0\norbiskfx\njava.base@17\n", "orbisk"));
+  EXPECT_FALSE(ListsModule("", "orbisk"));
+}
+
 class Interpreter : public ::testing::Test {
  protected:
   Interpreter() {
