@@ -1,6 +1,7 @@
 #include "diagnosis.h"
 
 #include <algorithm>
+#include <array>
 #include <cwctype>
 
 #include "launch_parameters.h"
@@ -85,6 +86,21 @@ std::wstring AutoRunList(const std::vector<AutoRun>& autoRuns) {
 
 constexpr std::uint32_t CmdDisabledWithScripts = 1;
 
+// Which builds of ARM64 Windows run the image's machine; empty when every build does or none.
+std::wstring Arm64BuildRule(std::uint16_t native, std::uint16_t image) {
+  if (native != MachineArm64) return {};
+  if (image == MachineAmd64) {
+    return L"x64 programs run on ARM64 Windows from Windows 11 (build " +
+           std::to_wstring(BuildArm64RunsX64) + L")";
+  }
+  if (image == MachineArm) {
+    return L"ARM programs run on ARM64 Windows only before Windows 11 24H2 "
+           L"(build " +
+           std::to_wstring(BuildArm64DropsArm) + L")";
+  }
+  return {};
+}
+
 // Why cmd.exe did not run the command in the install folder, from what the machine holds.
 std::wstring WhyNotInTheFolder(const InterpreterProbe& probe) {
   std::wstring why;
@@ -153,13 +169,17 @@ std::wstring MachineName(std::uint16_t machine) {
   }
 }
 
-bool CanRun(std::uint16_t native, std::uint16_t image) {
+bool CanRun(std::uint16_t native, std::uint16_t image, std::uint32_t build) {
   if (image == MachineI386) {
     return native == MachineI386 || native == MachineAmd64 || native == MachineArm64;
   }
-  if (image == MachineAmd64) return native == MachineAmd64 || native == MachineArm64;
+  if (image == MachineAmd64) {
+    return native == MachineAmd64 || (native == MachineArm64 && build >= BuildArm64RunsX64);
+  }
   if (image == MachineArm64) return native == MachineArm64;
-  if (image == MachineArm) return native == MachineArm || native == MachineArm64;
+  if (image == MachineArm) {
+    return native == MachineArm || (native == MachineArm64 && build < BuildArm64DropsArm);
+  }
   return false;
 }
 
@@ -222,6 +242,153 @@ Findings JudgeRuntimeStart(const RuntimeProbe& probe) {
     }
   }
   return findings;
+}
+
+Findings JudgeFolder(const FolderFacts& folder) {
+  if (folder.networkPath) {
+    return {Problem(L"The install folder " + folder.path +
+                    L" is a network path. cmd.exe cannot run in one and falls "
+                    L"back to the Windows"
+                    L" folder, where there is no bin\\java.exe: install the "
+                    L"application on a"
+                    L" local drive.")};
+  }
+  Findings findings;
+  if (folder.path.size() > LongestCurrentFolder) {
+    findings.push_back(
+        Problem(L"The install folder's path is " + std::to_wstring(folder.path.size()) +
+                L" characters long; Windows starts no program in a folder of more "
+                L"than " +
+                std::to_wstring(LongestCurrentFolder) +
+                L", so Dunvelt.exe and cmd.exe run in another folder, where there is "
+                L"no bin\\java.exe:"
+                L" install the application in a folder with a shorter path."));
+  }
+  if (folder.remoteDrive) {
+    findings.push_back(Warning(L"The install folder " + folder.path + L" is on the network drive " +
+                               folder.path.substr(0, 2) +
+                               L". It works while the drive is connected, but "
+                               L"Windows may ask before it starts a program"
+                               L" from the network, and the drive may be "
+                               L"missing when the user signs in: install the"
+                               L" application on a local drive."));
+  }
+  if (!folder.outsideCodePage.empty()) {
+    findings.push_back(Warning(L"The folder " + Quoted(folder.outsideCodePage) +
+                               L" in the install folder's path has characters "
+                               L"that this Windows' code page (" +
+                               std::to_wstring(folder.codePage) +
+                               L") cannot hold. Programs that name files in "
+                               L"the code page, as older Java runtimes and"
+                               L" some programs started by cmd.exe do, cannot "
+                               L"reach them, so the runtime may not find"
+                               L" its own files: if the application fails to "
+                               L"start, install it in a folder whose path"
+                               L" has none of them."));
+  }
+  if (findings.empty()) {
+    findings.push_back(
+        Ok(L"The install folder " + folder.path + L" holds Dunvelt.exe, on a local drive."));
+  }
+  return findings;
+}
+
+Findings JudgeRuntimeImage(const RuntimeImageFacts& runtime) {
+  const std::wstring name = RuntimeName();
+  if (!runtime.exists) {
+    return {Problem(L"There is no " + name +
+                    L" in the install folder. The launcher starts the runtime "
+                    L"by that path: ship"
+                    L" the Java runtime with its " +
+                    name + L" (jlink --strip-native-commands leaves it out).")};
+  }
+  if (runtime.readError != 0) {
+    return {Problem(name + L" could not be read (" + runtime.readErrorText +
+                    L"), so the doctor cannot tell whether it is a program "
+                    L"this Windows runs, and the launch"
+                    L" may fail on it the same way. A security program that "
+                    L"holds it, missing rights, or a"
+                    L" file kept online and not on this computer can cause "
+                    L"this: let the scan end, give the"
+                    L" user read access to the install folder, or keep its "
+                    L"files on this computer, and run"
+                    L" the doctor again.")};
+  }
+  if (runtime.isFolder || runtime.machine == 0) {
+    return {Problem(name + L" is not a Windows program: replace it with the Java runtime's own"
+                           L" java.exe.")};
+  }
+  const std::wstring image = MachineName(runtime.machine);
+  const std::wstring native = MachineName(runtime.nativeMachine);
+  const std::wstring rule = Arm64BuildRule(runtime.nativeMachine, runtime.machine);
+  const std::wstring advice = L"ship a runtime built for " + native + L".";
+  if (!rule.empty() && runtime.windowsBuild == 0) {
+    return {Warning(L"Cannot tell whether this Windows (" + native + L") runs " + name +
+                    L", built for " + image + L": " + rule +
+                    L", and the doctor could not read this one's build. If the "
+                    L"application does"
+                    L" not start, " +
+                    advice)};
+  }
+  if (!CanRun(runtime.nativeMachine, runtime.machine, runtime.windowsBuild)) {
+    return {Problem(name + L" is built for " + image + L", which this Windows (" + native +
+                    L") cannot run: " +
+                    (rule.empty() ? advice
+                                  : rule + L", and this is build " +
+                                        std::to_wstring(runtime.windowsBuild) + L"; " + advice))};
+  }
+  return {
+      Ok(name + L" is a program for " + image + L", which this Windows (" + native + L") runs.")};
+}
+
+Findings JudgeShortcuts(const ShortcutFacts& shortcuts) {
+  Findings findings;
+  int good = 0;
+  for (const ShortcutFacts::Link& link : shortcuts.links) {
+    if (!link.readError.empty()) {
+      findings.push_back(Warning(L"Cannot tell whether the shortcut " + link.path +
+                                 L" starts this Dunvelt.exe: it could not be read (" +
+                                 link.readError + L")."));
+    } else if (link.startIn.empty()) {
+      findings.push_back(Warning(L"The shortcut " + link.path +
+                                 L" has no \"Start in\" folder, so Windows chooses one: set it"
+                                 L" to " +
+                                 shortcuts.installFolder + L"."));
+    } else if (!link.startsInInstallFolder) {
+      findings.push_back(Problem(L"The shortcut " + link.path + L" starts Dunvelt.exe in " +
+                                 Quoted(link.startIn) +
+                                 L", where there is no bin\\java.exe: set its \"Start in\""
+                                 L" folder to " +
+                                 shortcuts.installFolder + L"."));
+    } else {
+      ++good;
+    }
+  }
+  for (const ShortcutFacts::Unlisted& folder : shortcuts.unlistedFolders) {
+    findings.push_back(Warning(L"Cannot tell whether the folder " + folder.folder +
+                               L" holds shortcuts to this Dunvelt.exe: it could not be listed (" +
+                               folder.error + L")."));
+  }
+  if (findings.empty()) {
+    findings.push_back(Ok(good == 0 ? L"No shortcut in the Start menu, on the "
+                                      L"desktop or in Startup points at"
+                                      L" this Dunvelt.exe."
+                                    : std::to_wstring(good) + L" shortcuts to this Dunvelt.exe "
+                                                              L"start it in the install folder."));
+  }
+  return findings;
+}
+
+std::wstring WithNativeProgramFiles(const std::wstring& raw, const std::wstring& programFiles64,
+                                    const std::wstring& commonProgramFiles64) {
+  const std::array<std::pair<std::wstring, const std::wstring&>, 2> variables{
+      {{L"%programfiles%", programFiles64}, {L"%commonprogramfiles%", commonProgramFiles64}}};
+  for (const auto& [variable, folder] : variables) {
+    if (!folder.empty() && Lower(raw.substr(0, variable.size())) == variable) {
+      return folder + raw.substr(variable.size());
+    }
+  }
+  return raw;
 }
 
 Findings JudgeInterpreter(const InterpreterProbe& probe) {

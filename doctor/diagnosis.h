@@ -1,6 +1,7 @@
 // What the doctor makes of what it found on a user's machine: each finding's verdict and its
 // words, what was found and what to do. Pure text work with no platform include, so that the host
-// unit tests can drive every combination; doctor/checks.cpp gathers the facts on Windows.
+// unit tests can drive every combination; doctor/checks.cpp and doctor/install_checks.cpp gather
+// the facts on Windows.
 #pragma once
 
 #include <cstdint>
@@ -40,9 +41,15 @@ inline constexpr std::uint16_t MachineArm64 = 0xaa64;
 // "x86", "x64", "ARM64", "ARM", or the number.
 std::wstring MachineName(std::uint16_t machine);
 
-// Whether a Windows on the native machine runs a program built for the image's machine: x86
-// everywhere, x64 on x64 and on ARM64 (which emulates it), ARM64 and ARM on ARM64.
-bool CanRun(std::uint16_t native, std::uint16_t image);
+// The first Windows builds that changed which programs ARM64 Windows runs: Windows 11 emulates
+// x64, and Windows 11 24H2 no longer runs ARM programs.
+inline constexpr std::uint32_t BuildArm64RunsX64 = 22000;
+inline constexpr std::uint32_t BuildArm64DropsArm = 26100;
+
+// Whether a Windows on the native machine, of the build, runs a program built for the image's
+// machine: x86 everywhere, x64 on x64 and on ARM64 from Windows 11, ARM64 on ARM64, and ARM on
+// ARM and on ARM64 before Windows 11 24H2.
+bool CanRun(std::uint16_t native, std::uint16_t image, std::uint32_t build);
 
 // The module the launcher's command starts: the name after "-m", before the main class.
 std::string LaunchedModule();
@@ -76,6 +83,64 @@ Findings JudgeRuntimeStart(const RuntimeProbe& probe);
 // The launcher's command as a user types it in a console opened in the install folder, to read
 // what the runtime says.
 std::wstring ConsoleCommand();
+
+// --- The install's files ---------------------------------------------------------------------
+
+// The longest folder that a program can be started in, without the closing backslash that Windows
+// adds: MAX_PATH less that backslash and the terminating null.
+inline constexpr std::size_t LongestCurrentFolder = 258;
+
+struct FolderFacts {
+  std::wstring path;
+  bool networkPath = false;    // a UNC path
+  bool remoteDrive = false;    // on a drive letter mapped to a network share
+  std::uint32_t codePage = 0;  // the ANSI code page of this Windows
+  // The first name on the path that the code page cannot hold; empty when all fit.
+  std::wstring outsideCodePage;
+};
+
+Findings JudgeFolder(const FolderFacts& folder);
+
+// bin\java.exe as this Windows finds it.
+struct RuntimeImageFacts {
+  bool exists = false;  // false only when Windows said there is no such file or folder
+  bool isFolder = false;
+  std::uint32_t readError = 0;  // why it could not be looked at or read; 0 when it was read
+  std::wstring readErrorText;   // the platform's words for it
+  std::uint16_t machine = 0;    // from its PE header; 0 when it has none, or is too short for one
+  std::uint16_t nativeMachine = MachineI386;
+  std::uint32_t windowsBuild = 0;  // 0 when it could not be read
+};
+
+Findings JudgeRuntimeImage(const RuntimeImageFacts& runtime);
+
+// The shortcuts in the Start menu, on the desktop and in Startup, as far as they concern this
+// Dunvelt.exe.
+struct ShortcutFacts {
+  std::wstring installFolder;
+  struct Link {
+    std::wstring path;       // of the .lnk file
+    std::wstring readError;  // why it could not be read, in the platform's words; else empty
+    std::wstring target;     // with its environment variables expanded
+    std::wstring startIn;    // likewise; empty when it has none
+    bool startsInInstallFolder = false;
+  };
+  // Those that point at this Dunvelt.exe, and those that could not be read, which might.
+  std::vector<Link> links;
+  struct Unlisted {
+    std::wstring folder;
+    std::wstring error;  // with the platform's words
+  };
+  std::vector<Unlisted> unlistedFolders;
+};
+
+Findings JudgeShortcuts(const ShortcutFacts& shortcuts);
+
+// A shortcut's stored path with %ProgramFiles% or %CommonProgramFiles% at its start read as the
+// 64-bit folders, which a 64-bit installer meant: a 32-bit program that expands them gets the
+// 32-bit ones. Empty 64-bit folders (a 32-bit Windows) leave the path as it is.
+std::wstring WithNativeProgramFiles(const std::wstring& raw, const std::wstring& programFiles64,
+                                    const std::wstring& commonProgramFiles64);
 
 // --- The interpreter -------------------------------------------------------------------------
 

@@ -151,13 +151,22 @@ int Run(int argc, wchar_t** argv) {
   // asked for here, it is never started inside a job of the doctor's, which ends with its check.
   GetDesktopWindow();
   bool launchable = run(CheckFolder);
+  // No program can be started in a folder that long, which the folder's finding says; trying
+  // would only name the same cause twice more, and some platforms fail hard at it.
+  const bool startable = install.folder.size() <= LongestCurrentFolder;
   // A runtime that is missing or built for another machine cannot be started to ask it more.
-  if (run(CheckRuntimeImage)) {
+  if (run(CheckRuntimeImage) && startable) {
     launchable = run(CheckRuntimeStart) && launchable;
   } else {
     launchable = false;
   }
-  launchable = run(CheckInterpreter) && launchable;
+  if (startable) {
+    launchable = run(CheckInterpreter) && launchable;
+  } else {
+    add({Verdict::Note,
+         L"Neither bin\\java.exe nor cmd.exe was started in the install folder:"
+         L" its path is too long for any program to start in."});
+  }
   // A shortcut's problem is its own: the launch checked starts in the install folder.
   run(CheckShortcuts);
   const std::wstring why = WhyNoLaunch(request.noLaunch, !launchable);

@@ -114,12 +114,13 @@ void CheckLaunchLeftOut(const DoctorRun& run, const Install& install, const std:
 }
 
 // An install whose runtime cannot start: the doctor names why, and starts no launch.
-void CheckNamesAnUnusableRuntime(const Install& install, const std::wstring& name,
-                                 const std::wstring& why) {
+DoctorRun CheckNamesAnUnusableRuntime(const Install& install, const std::wstring& name,
+                                      const std::wstring& why) {
   const DoctorRun run = RunDoctor(name, Quoted(install.folder));
   CHECK_FINDS(run, L"PROBLEM", why);
   CheckLaunchLeftOut(run, install, L"the problems above stop every launch");
   CheckCounts(run, 1, 0);
+  return run;
 }
 
 void NamesAMissingRuntime() {
@@ -134,6 +135,27 @@ void NamesARuntimeThatIsNoProgram() {
       << "MZ but no more of a program than that";
   CheckNamesAnUnusableRuntime(install, L"runtime-garbage",
                               L"bin\\java.exe is not a Windows program");
+}
+
+// A runtime that another program, a virus scanner say, holds open and shares with nobody while
+// the doctor looks: the doctor names the error it met, and no verdict on the file.
+void NamesARuntimeItCannotRead() {
+  const Install install(L"doctor-runtime-locked");
+  const HANDLE held = CreateFileW((install.folder + L"\\bin\\java.exe").c_str(), GENERIC_READ, 0,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  CHECK(held != INVALID_HANDLE_VALUE, L": bin\\java.exe must be held");
+  wchar_t* words = nullptr;
+  FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, ERROR_SHARING_VIOLATION, 0, reinterpret_cast<wchar_t*>(&words), 0, nullptr);
+  std::wstring error = words != nullptr ? words : L"";
+  LocalFree(words);
+  while (!error.empty() && std::wstring(L"\r\n .").find(error.back()) != std::wstring::npos)
+    error.pop_back();
+  const DoctorRun run = CheckNamesAnUnusableRuntime(
+      install, L"runtime-locked", L"bin\\java.exe could not be read (" + error + L", error 32)");
+  CloseHandle(held);
+  CHECK(!Has(run, L"PROBLEM", L"is not a Windows program"), L": a verdict on a file it never read");
 }
 
 // A 64-bit runtime on a 32-bit Windows: the interpreter cannot start it, and the launcher still
@@ -339,20 +361,35 @@ class Shortcuts {
 };
 
 // One shortcut with the right "Start in" folder, which must pass unnamed, one with a wrong one
-// and one with none.
+// and one with none. And a wrong one to an install whose folder has a character that the code
+// page cannot hold, which the doctor also warns of.
 void NamesShortcutsThatStartElsewhere() {
   const Install install(L"doctor-shortcuts");
+  const Install omega(L"doctor-shortcuts \u03a9");
   Shortcuts shortcuts;
   const std::wstring launcher = install.folder + L"\\Dunvelt.exe";
   shortcuts.Add(L"Dunvelt.lnk", launcher, install.folder);
   shortcuts.Add(L"Dunvelt from System32.lnk", launcher, L"C:\\windows\\system32");
   shortcuts.Add(L"Dunvelt started anywhere.lnk", launcher, L"");
-  const DoctorRun run = RunDoctor(L"shortcuts", Quoted(install.folder));
+  shortcuts.Add(L"Dunvelt omega.lnk", omega.folder + L"\\Dunvelt.exe", L"C:\\windows");
+  DoctorRun run = RunDoctor(L"shortcuts", Quoted(install.folder));
   CHECK_FINDS(run, L"PROBLEM",
-              L"Dunvelt from System32.lnk starts Dunvelt.exe in \"C:\\windows\\system32\"");
+              L"Dunvelt from System32.lnk starts Dunvelt.exe in "
+              L"\"C:\\windows\\system32\"");
   CHECK_FINDS(run, L"WARNING", L"Dunvelt started anywhere.lnk has no \"Start in\" folder");
-  for (const std::wstring& line : run.lines)
+  for (const std::wstring& line : run.lines) {
     CHECK(line.find(L"\\Dunvelt.lnk") == std::wstring::npos, L": names the right one: " + line);
+    CHECK(line.find(L"omega") == std::wstring::npos, L": names another install's: " + line);
+  }
+  CheckCounts(run, 1, 1);
+
+  run = RunDoctor(L"shortcuts-omega", Quoted(omega.folder));
+  CHECK_FINDS(run, L"PROBLEM", L"Dunvelt omega.lnk starts Dunvelt.exe in \"C:\\windows\"");
+  CHECK_FINDS(run, L"WARNING",
+              L"The folder \"doctor-shortcuts \u03a9\" in the install folder's "
+              L"path has characters"
+              L" that this Windows' code page (" +
+                  std::to_wstring(GetACP()) + L") cannot hold");
   CheckCounts(run, 1, 1);
 }
 
@@ -449,6 +486,7 @@ void WarnsOfANetworkDrive() {
 std::vector<winetest::Case> DoctorCases() {
   return {{"doctor.no-runtime", NamesAMissingRuntime},
           {"doctor.runtime-garbage", NamesARuntimeThatIsNoProgram},
+          {"doctor.runtime-locked", NamesARuntimeItCannotRead},
           {"doctor.runtime-x64", NamesARuntimeForAnotherMachine},
           {"doctor.no-module", NamesAMissingModule},
           {"doctor.runtime-heap", NamesAHeapTheRuntimeCannotHave},

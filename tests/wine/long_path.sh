@@ -2,7 +2,7 @@
 # The launcher started in a folder whose path is longer than MAX_PATH. Windows cannot hold such a
 # current directory (CreateProcessW refuses it), and Wine starts the program in the Windows
 # directory instead. There the hidden interpreter finds no bin\java.exe and must end by itself;
-# the launcher must still end with 0, quickly, and write nothing.
+# the launcher must still end with 0, quickly, and write nothing. The doctor names the cause.
 set -u
 build=$1
 folder="$build/tests/wine/work/long-path"
@@ -31,5 +31,16 @@ while interpreter_runs; do
   sleep 0.1
 done
 [ "$(picture)" = "$before" ] || fail "something was written in the folder"
+
+# The doctor names the length as the cause, and starts nothing there: it must end, with 1.
+windows_folder="Z:$(printf '%s' "$folder" | tr / "\\\\")"
+status=0
+report=$(timeout 120 wine "$build/Dunvelt-doctor.exe" "$windows_folder" 2>&1) || status=$?
+printf '%s\n' "$report" | sed 's/^/doctor: /'
+[ "$status" -eq 1 ] || fail "the doctor's exit code $status"
+printf '%s\n' "$report" | grep -q "^PROBLEM: The install folder's path is ${#windows_folder} characters long" ||
+  fail "the doctor did not name the folder's length"
+printf '%s\n' "$report" | grep -q "^NOTE: Neither bin.java.exe nor cmd.exe was started" ||
+  fail "the doctor did not say that it started nothing there"
 echo "long-path (${#folder} characters): $failures failed"
 [ "$failures" -eq 0 ]
