@@ -79,10 +79,10 @@ trap 'exit 130' INT TERM HUP
 work=$(mktemp -d "$folder/.dunvelt-signing.XXXXXX" 2>/dev/null) ||
   { work="" && fail "Cannot write in $folder"; }
 # Names with a line break would split in the lists below; no runtime has one.
-[ -z "$(find "$folder" -name '*
+[ -z "$(find -H "$folder" -name '*
 *' | head -n 1)" ] || fail "A file name in $folder holds a line break, which this script cannot sign"
 # Earlier runs' folders, which only an interrupted run leaves behind, hold no part of the install.
-find "$folder" -name '.dunvelt-signing.*' -prune -o -type f -print | LC_ALL=C sort >"$work/files"
+find -H "$folder" -name '.dunvelt-signing.*' -prune -o -type f -print | LC_ALL=C sort >"$work/files"
 
 # Whether FILE is a Windows program (PE image) by its content: is_pe FILE
 is_pe() {
