@@ -80,7 +80,7 @@ work=$(mktemp -d "$folder/.dunvelt-signing.XXXXXX" 2>/dev/null) ||
   { work="" && fail "Cannot write in $folder"; }
 # Names with a line break would split in the lists below; no runtime has one.
 [ -z "$(find -H "$folder" -name '*
-*' | head -n 1)" ] || fail "A file name in $folder holds a line break, which this script cannot sign"
+*' | head -n 1)" ] || fail "A file name in $folder holds a line break, which cannot be signed here"
 # Earlier runs' folders, which only an interrupted run leaves behind, hold no part of the install.
 find -H "$folder" -name '.dunvelt-signing.*' -prune -o -type f -print | LC_ALL=C sort >"$work/files"
 

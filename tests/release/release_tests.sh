@@ -263,8 +263,10 @@ sign-install)
       --password-file "$1" --timestamp "$server"
   }
   # Modes and contents of everything in a folder, staging folders left behind included.
-  listing() { (cd "$1" && find . -exec stat -c '%a %n' {} + && find . -type f -exec sha256sum {} +) |
-    LC_ALL=C sort; }
+  listing() {
+    (cd "$1" && find . -exec stat -c '%a %n' {} + && find . -type f -exec sha256sum {} +) |
+      LC_ALL=C sort
+  }
   # A runtime as jlink makes it: programs and DLLs, 32- and 64-bit, one of them read-only, one a
   # program without a program's name, one signed by its vendor; files with a program's name that
   # are none, and files of the runtime's own.
@@ -277,6 +279,9 @@ sign-install)
   "$source/scripts/sign.sh" osslsigncode runtime/bin/vendor.dll --certificate signer.p12 \
     --password-file password
   cp runtime/bin/vendor.dll vendor.dll
+  # A signed file changed after its signing, which Windows refuses.
+  cp vendor.dll runtime/bin/changed.dll
+  printf X | dd of=runtime/bin/changed.dll bs=1 seek=1000 conv=notrunc 2>/dev/null
   printf 'not a program\n' >runtime/bin/fake.dll
   printf 'MZ, and nothing after\n' >runtime/bin/stub.EXE
   printf 'java.base\n' >runtime/lib/modules
@@ -285,11 +290,13 @@ sign-install)
   listing runtime >before.txt
 
   check "signing an install folder succeeds" token_install pin
-  printf '%s\n' "signed Dunvelt.exe" "skipped bin/fake.dll: not a Windows program" \
-    "signed bin/java.exe" "signed bin/server/jvm.dll" "skipped bin/stub.EXE: not a Windows program" \
-    "signed lib/jspawnhelper" "signed 4 files, 1 already signed, 2 skipped" >expected.txt
+  printf '%s\n' "signed Dunvelt.exe" \
+    "signed bin/changed.dll, whose old signature no longer matched it" \
+    "skipped bin/fake.dll: not a Windows program" "signed bin/java.exe" \
+    "signed bin/server/jvm.dll" "skipped bin/stub.EXE: not a Windows program" \
+    "signed lib/jspawnhelper" "signed 5 files, 1 already signed, 2 skipped" >expected.txt
   check "... and names each file it signed or skipped, and counts them" diff expected.txt out.txt
-  for file in Dunvelt.exe bin/java.exe bin/server/jvm.dll lib/jspawnhelper; do
+  for file in Dunvelt.exe bin/changed.dll bin/java.exe bin/server/jvm.dll lib/jspawnhelper; do
     osslsigncode verify -CAfile ca.pem -TSA-CAfile ca.pem -in "runtime/$file" >verify.txt 2>&1
     check "... $file verifies against the test CA" grep -q '^Signature verification: ok' verify.txt
     check "... with the server's timestamp" \
@@ -306,7 +313,7 @@ sign-install)
     test "$(find runtime -name '.dunvelt-signing*' | wc -l)" -eq 0
   listing runtime >signed.txt
   check "signing it again signs nothing" token_install pin
-  check "... says so" grep -qx "signed 0 files, 5 already signed, 2 skipped" out.txt
+  check "... says so" grep -qx "signed 0 files, 6 already signed, 2 skipped" out.txt
   listing runtime >again.txt
   check "... and changes nothing" cmp -s signed.txt again.txt
 
