@@ -1,6 +1,7 @@
 #!/bin/sh
 # Release checks that need second builds of the launcher:
-#   release_tests.sh reproducible|signing|signing-token|timestamp|install SOURCE BUILD SCRATCH
+#   release_tests.sh reproducible|signing|signing-token|timestamp|sign-install|install SOURCE BUILD
+#                    SCRATCH
 set -eu
 case_name=$1 source=$2 build=$3 scratch=$4
 rm -rf "$scratch"
@@ -55,12 +56,16 @@ strips_to() {
 }
 
 # A throwaway certificate NAME.pem for USAGE (an extended key usage), issued by the test CA, with
-# its key in NAME-key.pem: issue NAME SUBJECT DAYS USAGE
+# its key, RSA or, with ec, ECDSA on P-256, in NAME-key.pem: issue NAME SUBJECT DAYS USAGE [ec]
 issue() {
   printf '%s\n' basicConstraints=critical,CA:FALSE keyUsage=critical,digitalSignature \
     "extendedKeyUsage=critical,$4" >"$1.extensions"
-  openssl req -newkey rsa:2048 -nodes -keyout "$1-key.pem" -out "$1.csr" -subj "/CN=$2" \
-    2>/dev/null
+  if [ "${5:-}" = ec ]; then
+    openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1-key.pem" 2>/dev/null
+  else
+    openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$1-key.pem" 2>/dev/null
+  fi
+  openssl req -new -key "$1-key.pem" -out "$1.csr" -subj "/CN=$2" 2>/dev/null
   openssl x509 -req -in "$1.csr" -CA ca.pem -CAkey ca-key.pem -CAcreateserial -days "$3" \
     -extfile "$1.extensions" -out "$1.pem" 2>/dev/null
 }
@@ -96,6 +101,30 @@ make_token() {
     >/dev/null
   pkcs11-tool --module "$module" --token-label "Dunvelt test" --login --pin 4242 \
     --write-object signer.der --type cert --id 01 --label signer >/dev/null
+}
+
+# A time-stamping authority of the test's own on the loopback address, stopped when the test
+# ends, with a certificate from the test CA; its URL in $server, and one where nothing answers
+# in $unreachable.
+start_authority() {
+  issue tsa "Dunvelt throwaway test time-stamping authority" 365 timeStamping
+  mkdir authority
+  /usr/bin/python3 "$source/tests/release/timestamp_authority.py" "$scratch/authority" \
+    "$scratch/tsa.pem" "$scratch/tsa-key.pem" 2>authority.log &
+  authority=$!
+  trap 'kill "$authority" 2>/dev/null' EXIT
+  # Starting Python and binding take well under a second; the bound only stops a hung start.
+  deadline=$(($(date +%s) + 60))
+  until [ -s authority/port ]; do
+    if ! kill -0 "$authority" 2>/dev/null || [ "$(date +%s)" -ge "$deadline" ]; then
+      echo "The time-stamping authority did not start:"
+      cat authority.log
+      exit 1
+    fi
+    sleep 0.1
+  done
+  server="http://127.0.0.1:$(cat authority/port)/"
+  unreachable="http://127.0.0.1:$(cat authority/closed-port)/"
 }
 
 # Builds the launcher signed with a key in a token:
@@ -190,24 +219,7 @@ timestamp)
   cd "$scratch"
   make_signer
   make_token
-  issue tsa "Dunvelt throwaway test time-stamping authority" 365 timeStamping
-  mkdir authority
-  /usr/bin/python3 "$source/tests/release/timestamp_authority.py" "$scratch/authority" \
-    "$scratch/tsa.pem" "$scratch/tsa-key.pem" 2>authority.log &
-  authority=$!
-  trap 'kill "$authority" 2>/dev/null' EXIT
-  # Starting Python and binding take well under a second; the bound only stops a hung start.
-  deadline=$(($(date +%s) + 60))
-  until [ -s authority/port ]; do
-    if ! kill -0 "$authority" 2>/dev/null || [ "$(date +%s)" -ge "$deadline" ]; then
-      echo "The time-stamping authority did not start:"
-      cat authority.log
-      exit 1
-    fi
-    sleep 0.1
-  done
-  server="http://127.0.0.1:$(cat authority/port)/"
-  unreachable="http://127.0.0.1:$(cat authority/closed-port)/"
+  start_authority
 
   check "a build with a timestamp succeeds when the first server cannot be reached" \
     token_build "$scratch/stamped" "$module" "$token_key" "$token_certificate" "$scratch/pin" \
@@ -237,6 +249,100 @@ timestamp)
     "failed: no time-stamping server gave a timestamp" \
     token_build "$scratch/failing" "$module" "$token_key" "$token_certificate" "$scratch/pin" \
     -DDUNVELT_SIGNING_TIMESTAMP_URL="$unreachable"
+  ;;
+sign-install)
+  cd "$scratch"
+  make_signer
+  make_token
+  start_authority
+  # Signs the folder runtime, with the options given, or with the key in the token and
+  # timestamps: sign_install OPTIONS..., token_install PIN_FILE
+  sign_install() { "$source/scripts/sign-install.sh" runtime "$@" >out.txt 2>&1; }
+  token_install() {
+    sign_install --pkcs11-module "$module" --key "$token_key" --certificate "$token_certificate" \
+      --password-file "$1" --timestamp "$server"
+  }
+  # Modes and contents of everything in a folder, staging folders left behind included.
+  listing() {
+    (cd "$1" && find . -exec stat -c '%a %n' {} + && find . -type f -exec sha256sum {} +) |
+      LC_ALL=C sort
+  }
+  # A runtime as jlink makes it: programs and DLLs, 32- and 64-bit, one of them read-only, one a
+  # program without a program's name, one signed by its vendor; files with a program's name that
+  # are none, and files of the runtime's own.
+  mkdir -p runtime/bin/server runtime/lib
+  unsigned_copy "$build/Dunvelt.exe" runtime/Dunvelt.exe
+  cp "$build/tests/wine/java-standin.exe" runtime/bin/java.exe
+  cp "$build/tests/wine/java-standin-x64.exe" runtime/bin/server/jvm.dll
+  cp "$build/tests/wine/Dunvelt-shown.exe" runtime/lib/jspawnhelper
+  cp "$build/tests/wine/java-standin.exe" runtime/bin/vendor.dll
+  "$source/scripts/sign.sh" osslsigncode runtime/bin/vendor.dll --certificate signer.p12 \
+    --password-file password
+  cp runtime/bin/vendor.dll vendor.dll
+  # A signed file changed after its signing, which Windows refuses.
+  cp vendor.dll runtime/bin/changed.dll
+  printf X | dd of=runtime/bin/changed.dll bs=1 seek=1000 conv=notrunc 2>/dev/null
+  printf 'not a program\n' >runtime/bin/fake.dll
+  printf 'MZ, and nothing after\n' >runtime/bin/stub.EXE
+  printf 'java.base\n' >runtime/lib/modules
+  chmod a-w runtime/bin/java.exe
+  cp -Rp runtime unsigned
+  listing runtime >before.txt
+
+  check "signing an install folder succeeds" token_install pin
+  printf '%s\n' "signed Dunvelt.exe" \
+    "signed bin/changed.dll, whose old signature no longer matched it" \
+    "skipped bin/fake.dll: not a Windows program" "signed bin/java.exe" \
+    "signed bin/server/jvm.dll" "skipped bin/stub.EXE: not a Windows program" \
+    "signed lib/jspawnhelper" "signed 5 files, 1 already signed, 2 skipped" >expected.txt
+  check "... and names each file it signed or skipped, and counts them" diff expected.txt out.txt
+  for file in Dunvelt.exe bin/changed.dll bin/java.exe bin/server/jvm.dll lib/jspawnhelper; do
+    osslsigncode verify -CAfile ca.pem -TSA-CAfile ca.pem -in "runtime/$file" >verify.txt 2>&1
+    check "... $file verifies against the test CA" grep -q '^Signature verification: ok' verify.txt
+    check "... with the server's timestamp" \
+      grep -q '^Timestamp Server Signature verification: ok' verify.txt
+  done
+  check "... removing the signature gives back the unsigned bytes" \
+    strips_to unsigned/bin/server/jvm.dll runtime/bin/server/jvm.dll
+  check "... the file signed before is left byte-identical" cmp -s vendor.dll runtime/bin/vendor.dll
+  for file in bin/fake.dll bin/stub.EXE lib/modules; do
+    check "... $file, no program, is left byte-identical" cmp -s "unsigned/$file" "runtime/$file"
+  done
+  check "... the read-only file stays read-only" test "$(stat -c %a runtime/bin/java.exe)" = 555
+  check "... and nothing is left behind" \
+    test "$(find runtime -name '.dunvelt-signing*' | wc -l)" -eq 0
+  listing runtime >signed.txt
+  check "signing it again signs nothing" token_install pin
+  check "... says so" grep -qx "signed 0 files, 6 already signed, 2 skipped" out.txt
+  listing runtime >again.txt
+  check "... and changes nothing" cmp -s signed.txt again.txt
+
+  # Each failure stops the run, with one message that names the fault, and leaves every file as
+  # it was: refuses DESCRIPTION MESSAGE COMMAND...
+  refuses() {
+    description=$1 message=$2
+    shift 2
+    rm -rf runtime
+    cp -Rp unsigned runtime
+    check "$description fails" fails "$@"
+    check "... with one message: $message" test "$(grep -c "$message" out.txt)" -eq 1
+    listing runtime >after.txt
+    check "... and leaves the folder as it was" cmp -s before.txt after.txt
+  }
+  refuses "a wrong PIN" "Signing Dunvelt.exe failed: wrong PIN for the token" \
+    token_install wrong-pin
+  # After three files are signed in their copies.
+  { printf 'MZ'; head -c 58 /dev/zero; printf '\100\000\000\000PE\000\000'; } >unsigned/lib/zz.dll
+  listing unsigned >before.txt
+  refuses "a broken program late in the folder" "Cannot tell whether lib/zz.dll is signed" \
+    token_install pin
+  rm unsigned/lib/zz.dll
+  listing unsigned >before.txt
+  issue ec-signer "Dunvelt throwaway test ECDSA signer" 2 codeSigning ec
+  openssl pkcs12 -export -inkey ec-signer-key.pem -in ec-signer.pem -out ec-signer.p12 \
+    -passout file:password
+  refuses "a certificate whose key is not RSA" "Smart App Control accepts RSA signatures only" \
+    sign_install --certificate ec-signer.p12 --password-file password
   ;;
 install)
   cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
