@@ -48,6 +48,21 @@ struct DoctorRun {
 // runs while it does.
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
+// One of the stand-in's settings, an environment variable that the doctor's runs inherit, for as
+// long as the case holds it.
+class StandInSetting {
+ public:
+  StandInSetting(const wchar_t* name, const wchar_t* value) : name_(name) {
+    SetEnvironmentVariableW(name, value);
+  }
+  StandInSetting(const StandInSetting&) = delete;
+  StandInSetting& operator=(const StandInSetting&) = delete;
+  ~StandInSetting() { SetEnvironmentVariableW(name_, nullptr); }
+
+ private:
+  const wchar_t* name_;
+};
+
 DoctorRun RunDoctor(const std::wstring& name, const std::wstring& arguments,
                     const std::function<void(Launches&)>& during = {}) {
   const std::wstring output = winetest::ScratchFolder() + L"\\doctor-" + name + L".txt";
@@ -168,9 +183,8 @@ void NamesARuntimeForAnotherMachine() {
 
 void NamesAMissingModule() {
   const Install install(L"doctor-no-module");
-  SetEnvironmentVariableW(L"DUNVELT_STANDIN_MODULES", L"java.base@17\r\njava.desktop@17\r\n");
+  const StandInSetting setting(L"DUNVELT_STANDIN_MODULES", L"java.base@17\r\njava.desktop@17\r\n");
   const DoctorRun run = RunDoctor(L"no-module", Quoted(install.folder));
-  SetEnvironmentVariableW(L"DUNVELT_STANDIN_MODULES", nullptr);
   CHECK_FINDS(run, L"PROBLEM", L"\"java.lang.module.FindException: Module orbisk not found\"");
   CHECK_FINDS(run, L"PROBLEM", L"The runtime has no module orbisk, which the launcher starts");
   CheckCounts(run, 1, 0);
@@ -181,9 +195,8 @@ void NamesAMissingModule() {
 // names it, and how it ended.
 void NamesARuntimeThatEndsAtOnce() {
   const Install install(L"doctor-runtime-dies");
-  SetEnvironmentVariableW(L"DUNVELT_STANDIN_EXIT_CODE", L"7");
+  const StandInSetting setting(L"DUNVELT_STANDIN_EXIT_CODE", L"7");
   const DoctorRun run = RunDoctor(L"runtime-dies", Quoted(install.folder));
-  SetEnvironmentVariableW(L"DUNVELT_STANDIN_EXIT_CODE", nullptr);
   CHECK_FINDS(run, L"NOTE", L"Starting Dunvelt.exe: the application will open");
   CHECK_FINDS(run, L"PROBLEM", L"with code 7: it refused the command");
   CHECK_FINDS(run, L"WARNING", L"Cannot tell whether a window was shown");
@@ -195,9 +208,8 @@ void NamesARuntimeThatEndsAtOnce() {
 // words, and the way out.
 void NamesAHeapTheRuntimeCannotHave() {
   const Install install(L"doctor-runtime-heap");
-  SetEnvironmentVariableW(L"DUNVELT_STANDIN_HEAP_MB", L"512");
+  const StandInSetting setting(L"DUNVELT_STANDIN_HEAP_MB", L"512");
   const DoctorRun run = RunDoctor(L"runtime-heap", Quoted(install.folder));
-  SetEnvironmentVariableW(L"DUNVELT_STANDIN_HEAP_MB", nullptr);
   CHECK_FINDS(run, L"PROBLEM",
               L"refused it with code 1: \"Error occurred during initialization of VM\" \"Could"
               L" not reserve enough space for 1048576KB object heap\"");
@@ -211,9 +223,8 @@ void NamesAHeapTheRuntimeCannotHave() {
 void EndsARuntimeThatHangs() {
   const Install install(L"doctor-runtime-hangs");
   for (const wchar_t* mode : {L"hang", L"flood"}) {
-    SetEnvironmentVariableW(L"DUNVELT_STANDIN_DRY_RUN", mode);
+    const StandInSetting setting(L"DUNVELT_STANDIN_DRY_RUN", mode);
     const DoctorRun run = RunDoctor(L"runtime-hangs", Quoted(install.folder));
-    SetEnvironmentVariableW(L"DUNVELT_STANDIN_DRY_RUN", nullptr);
     CHECK_FINDS(run, L"PROBLEM", L"did not finish within 10 s");
     CHECK_FINDS(run, L"PROBLEM",
                 mode == std::wstring(L"hang") ? L"The doctor ended what was still running: java.exe"
