@@ -302,10 +302,13 @@ std::wstring Unescaped(std::wstring_view text) {
       {L"amp", L'&'}, {L"lt", L'<'}, {L"gt", L'>'}, {L"quot", L'"'}, {L"apos", L'\''}};
   std::wstring plain;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const std::size_t end = text[i] == L'&' ? text.find(L';', i) : std::wstring_view::npos;
-    const std::wstring_view entity = end == std::wstring_view::npos || end - i > LongestEntity
-                                         ? std::wstring_view()
-                                         : text.substr(i + 1, end - i - 1);
+    // Looked for only as far as the longest entity reaches, so that a text of many '&' costs
+    // no more than one of a few.
+    const std::size_t semicolon =
+        text[i] == L'&' ? text.substr(i, LongestEntity + 1).find(L';') : std::wstring_view::npos;
+    const std::size_t end = semicolon == std::wstring_view::npos ? semicolon : i + semicolon;
+    const std::wstring_view entity =
+        end == std::wstring_view::npos ? std::wstring_view() : text.substr(i + 1, end - i - 1);
     char32_t code = 0;
     if (const auto named = entities.find(entity); !entity.empty() && named != entities.end()) {
       plain += named->second;
