@@ -251,8 +251,9 @@ std::wstring RenderedXml(EVT_HANDLE event) {
   EvtRender(nullptr, event, EvtRenderEventXml, 0, nullptr, &used, &properties);
   if (used == 0 || used > MostEventBytes) return {};
   std::wstring xml(used / sizeof(wchar_t) + 1, L'\0');
-  if (EvtRender(nullptr, event, EvtRenderEventXml, static_cast<DWORD>(xml.size() * sizeof(wchar_t)),
-                xml.data(), &used, &properties) == FALSE) {
+  const auto bytes = static_cast<DWORD>(xml.size()) * static_cast<DWORD>(sizeof(wchar_t));
+  if (EvtRender(nullptr, event, EvtRenderEventXml, bytes, xml.data(), &used, &properties) ==
+      FALSE) {
     return {};
   }
   xml.resize(used / sizeof(wchar_t));
