@@ -7,6 +7,7 @@
 #include <string>
 
 #include "diagnosis.h"
+#include "guards.h"
 
 namespace dunvelt::doctor {
 
@@ -33,6 +34,10 @@ Findings CheckInterpreter(const Install& install);
 // Every shortcut to this Dunvelt.exe in the Start menu, on the desktop and in Startup starts it
 // in the install folder.
 Findings CheckShortcuts(const Install& install);
+// What Windows itself would block: the install's signatures under Smart App Control, a mark of
+// the web, a zip's temporary folder, Defender's rule against new programs, and the blocks that the
+// event logs record.
+GuardFindings CheckGuards(const Install& install);
 // Dunvelt.exe, started as a double-click starts it and watched, ends at once, starts the runtime
 // and shows no window; the application is left running.
 Findings CheckLaunch(const Install& install);

@@ -169,6 +169,11 @@ int Run(int argc, wchar_t** argv) {
   }
   // A shortcut's problem is its own: the launch checked starts in the install folder.
   run(CheckShortcuts);
+  // Windows blocks a program without a word from it: what blocks the launcher or the runtime
+  // stops every launch too.
+  const GuardFindings guards = CheckGuards(install);
+  for (const Finding& finding : guards.findings) add(finding);
+  launchable = launchable && !guards.stopsLaunch;
   const std::wstring why = WhyNoLaunch(request.noLaunch, !launchable);
   if (why.empty()) {
     add(LaunchAnnouncement());

@@ -482,6 +482,92 @@ void NamesAutoRunAndTheCommandPromptPolicy() {
   CheckCounts(held, 1, 0);
 }
 
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+  std::ofstream out(path.c_str(), std::ios::binary);
+  out << bytes;
+  CHECK(out.good(), path);
+}
+
+// One byte of the image's code changed, as a broken copy or a program that writes to it would.
+void ChangeAByte(const std::wstring& path) {
+  constexpr std::streamoff InTheCode = 0x400;
+  std::fstream file(path.c_str(), std::ios::in | std::ios::out | std::ios::binary);
+  file.seekg(InTheCode);
+  const int byte = file.get();
+  file.seekp(InTheCode);
+  file.put(static_cast<char>(byte ^ 0xFF));
+  CHECK(file.good(), path);
+}
+
+// Windows' own guards. Under Wine every signature's chain passes and Smart App Control is not
+// there: the case sets it, and runs a launcher and a runtime signed with a throwaway certificate
+// (tests/wine/sign_samples.sh), so that only two DLLs are in question: one unsigned, and one
+// changed after it was signed.
+void NamesWhatWindowsBlocks() {
+  const std::wstring module = winetest::ModuleFolder();
+  const Install install(L"doctor-guards", L"java-standin-signed.exe",
+                        module + L"\\Dunvelt-signed.exe");
+  CHECK(CopyFileW((module + L"\\" + winetest::StandIn()).c_str(),
+                  (install.folder + L"\\bin\\unsigned.dll").c_str(), FALSE));
+  const std::wstring altered = install.folder + L"\\bin\\altered.dll";
+  CHECK(CopyFileW((module + L"\\java-standin-signed.exe").c_str(), altered.c_str(), FALSE));
+  ChangeAByte(altered);
+  const wchar_t* const policy = L"SYSTEM\\CurrentControlSet\\Control\\CI\\Policy";
+  const wchar_t* const state = L"VerifiedAndReputablePolicyState";
+  {
+    const DWORD on = 1;
+    const RegistryValue smartAppControl(HKEY_LOCAL_MACHINE, policy, state, REG_DWORD, &on,
+                                        sizeof on);
+    const DoctorRun run = RunDoctor(L"guards-on", Quoted(install.folder));
+    CHECK_FINDS(run, L"PROBLEM",
+                L"Smart App Control is on and blocks bin\\unsigned.dll, which is not signed");
+    CHECK_FINDS(run, L"PROBLEM",
+                L"bin\\altered.dll was changed after it was signed (TRUST_E_BAD_DIGEST)");
+    // Wine has none of these logs; a Windows that cannot read them must say so too.
+    CHECK_FINDS(run, L"NOTE",
+                L"Cannot tell what Windows blocked before: the doctor could not read the event"
+                L" logs Microsoft-Windows-CodeIntegrity/Operational");
+    CheckLaunchLeftOut(run, install, L"the problems above stop every launch");
+    CheckCounts(run, 2, 0);
+  }
+  {
+    const DWORD off = 0;
+    const RegistryValue smartAppControl(HKEY_LOCAL_MACHINE, policy, state, REG_DWORD, &off,
+                                        sizeof off);
+    // Off, it blocks nothing: the changed DLL is still a problem, but no reason not to launch.
+    const DoctorRun run = RunDoctor(L"guards-off", Quoted(install.folder));
+    CHECK_FINDS(run, L"WARNING",
+                L"1 of the 4 programs and DLLs of the install are not signed, or not so that"
+                L" Windows trusts them: bin\\unsigned.dll. Smart App Control is off");
+    CHECK_FINDS(run, L"PROBLEM", L"bin\\altered.dll was changed after it was signed");
+    CHECK_FINDS(run, L"OK", L"Dunvelt.exe ended at once with code 0");
+    CheckCounts(run, 1, 1);
+  }
+
+  // A launcher downloaded from the Internet. Wine keeps a file's stream as a file of its name.
+  const Install web(L"doctor-guards-web");
+  WriteBytes(web.folder + L"\\Dunvelt.exe:Zone.Identifier",
+             "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.com/orbisk.zip\r\n");
+  DoctorRun run = RunDoctor(L"guards-web", L"--no-launch " + Quoted(web.folder));
+  CHECK_FINDS(run, L"WARNING",
+              L"Dunvelt.exe is marked as downloaded from the Internet (mark of the web, zone 3,"
+              L" from https://example.com/orbisk.zip)");
+  CHECK_FINDS(run, L"WARNING",
+              L"Get-ChildItem -Recurse " + Quoted(web.folder) + L" | Unblock-File");
+  CHECK_FINDS(run, L"NOTE", L"This Windows has no Smart App Control");
+  CheckCounts(run, 0, 1);
+
+  // Run from a zip that Explorer opened without extracting it, into the temporary folder.
+  const Install zipped(L"Temp1_orbisk.zip\\orbisk");
+  const std::wstring temporary = winetest::Variable(L"TMP");
+  SetEnvironmentVariableW(L"TMP", winetest::ScratchFolder().c_str());
+  run = RunDoctor(L"guards-zip", Quoted(zipped.folder));
+  SetEnvironmentVariableW(L"TMP", temporary.empty() ? nullptr : temporary.c_str());
+  CHECK_FINDS(run, L"PROBLEM", L"The install folder is inside \"Temp1_orbisk.zip\"");
+  CheckLaunchLeftOut(run, zipped, L"the problems above stop every launch");
+  CheckCounts(run, 1, 0);
+}
+
 // The drive N: is made a network drive of this Windows for the case (wine.doctor.network-drive),
 // and holds the folder "network-drive" of the scratch folder.
 void WarnsOfANetworkDrive() {
@@ -509,5 +595,6 @@ std::vector<winetest::Case> DoctorCases() {
           {"doctor.shown", NamesAWindowShown},
           {"doctor.shortcuts", NamesShortcutsThatStartElsewhere},
           {"doctor.registry", NamesAutoRunAndTheCommandPromptPolicy},
-          {"doctor.network-drive", WarnsOfANetworkDrive}};
+          {"doctor.network-drive", WarnsOfANetworkDrive},
+          {"doctor.guards", NamesWhatWindowsBlocks}};
 }

@@ -1,0 +1,27 @@
+// libFuzzer target: an event rendered as XML, as the event logs hand it to the doctor, read and
+// matched against an install. Each byte stands for one character, so that the fuzzer's ASCII
+// mutations reach the markup.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "guards.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::wstring xml(data, data + size);
+  const dunvelt::doctor::GuardEvent event = dunvelt::doctor::ParseEventXml(xml);
+  // The bounds that keep a huge or hostile event from filling the doctor's report.
+  if (event.fields.size() > 64) std::abort();
+  for (const auto& field : event.fields) {
+    if (field.value.size() > 4096) std::abort();
+    dunvelt::doctor::NamesFileIn(field.value, L"C:\\Program Files\\Orbisk");
+    dunvelt::doctor::NamesFileIn(field.value, L"\\\\server\\apps\\Orbisk");
+  }
+  dunvelt::doctor::EventLogFacts facts;
+  facts.installFolder = L"C:\\Orbisk";
+  facts.logs = {{L"Microsoft-Windows-CodeIntegrity/Operational", true, L"", {xml, xml}}};
+  const dunvelt::doctor::Findings findings = dunvelt::doctor::JudgeEventLogs(facts);
+  if (findings.empty()) std::abort();
+  return 0;
+}
