@@ -119,12 +119,22 @@ signature_of() {
        }' "$work/verify.log"
 }
 
+signature_algorithm() {
+  openssl pkcs7 -inform DER -in "$1" -print 2>/dev/null |
+    awk '/digest_enc_alg:/ { getline; print $2; exit }'
+}
+
 # The algorithm of the first signature made, which Smart App Control judges: it takes RSA only.
 check_algorithm() {
   algorithm=""
   if "$tool" extract-signature -in "$1" -out "$work/signature" >/dev/null 2>&1; then
-    algorithm=$(openssl pkcs7 -inform DER -in "$work/signature" -print 2>/dev/null |
-      awk '/digest_enc_alg:/ { getline; print $2; exit }')
+    algorithm=$(signature_algorithm "$work/signature")
+    # Older osslsigncode writes the signature as the image holds it, behind the 8 bytes of its
+    # certificate table entry's header.
+    if [ -z "$algorithm" ]; then
+      tail -c +9 "$work/signature" >"$work/signature.der"
+      algorithm=$(signature_algorithm "$work/signature.der")
+    fi
   fi
   [ -n "$algorithm" ] || fail "Cannot tell which algorithm $certificate signs with"
   case $algorithm in
