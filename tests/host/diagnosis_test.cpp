@@ -4,19 +4,10 @@
 
 #include <string>
 
+#include "printed.h"
+
 namespace dunvelt::doctor {
 namespace {
-
-// The findings as printed, one line each, for matching.
-std::wstring Printed(const Findings& findings) {
-  std::wstring lines;
-  for (const Finding& finding : findings) lines += Line(finding) + L"\n";
-  return lines;
-}
-
-bool Says(const Findings& findings, const std::wstring& words) {
-  return Printed(findings).find(words) != std::wstring::npos;
-}
 
 TEST(Runtime, RunsWhatThisWindowsCanRunAndNothingElse) {
   EXPECT_TRUE(CanRun(MachineAmd64, MachineI386, 0));  // 32-bit runtime on 64-bit Windows

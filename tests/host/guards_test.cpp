@@ -4,18 +4,10 @@
 
 #include <string>
 
+#include "printed.h"
+
 namespace dunvelt::doctor {
 namespace {
-
-std::wstring Printed(const Findings& findings) {
-  std::wstring lines;
-  for (const Finding& finding : findings) lines += Line(finding) + L"\n";
-  return lines;
-}
-
-bool Says(const Findings& findings, const std::wstring& words) {
-  return Printed(findings).find(words) != std::wstring::npos;
-}
 
 // --- Signatures ------------------------------------------------------------------------------
 
