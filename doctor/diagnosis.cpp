@@ -71,7 +71,7 @@ std::wstring OptionsSuspicion(const std::vector<JavaOption>& options) {
     named += (named.empty() ? L"" : L"; ") + option.name + L" = " + Quoted(option.value);
   }
   if (named.empty()) return {};
-  return L" The runtime also reads, set on this machine: " + named +
+  return L" The runtime also reads, set for this user: " + named +
          L". Options there can stop every launch: remove them, or fix them.";
 }
 
@@ -237,7 +237,7 @@ Findings JudgeRuntimeStart(const RuntimeProbe& probe) {
     for (const JavaOption& option : probe.javaOptions) {
       findings.push_back(Note(L"The runtime also reads " + option.name + L" = " +
                               Quoted(option.value) +
-                              L", set on this machine, in every launch: the application runs"
+                              L", set for this user, in every launch: the application runs"
                               L" with it."));
     }
   }

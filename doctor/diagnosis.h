@@ -59,7 +59,7 @@ std::string LaunchedModule();
 // application's own code.
 std::wstring DryRunArguments();
 
-// The JVM's environment variables, which every launch also picks up, set on this machine.
+// The JVM's environment variables set for the user, which every launch also picks up.
 struct JavaOption {
   std::wstring name;  // "JDK_JAVA_OPTIONS", "_JAVA_OPTIONS" or "JAVA_TOOL_OPTIONS"
   std::wstring value;

@@ -1,4 +1,4 @@
-// The facts of Windows' own guards, as this machine holds them: each file's signature and
+// The facts of Windows' own guards, as the user's Windows holds them: each file's signature and
 // Zone.Identifier stream, Smart App Control's and Defender's settings in the registry, the
 // temporary folder, and the blocks that the event logs record. doctor/guards.cpp judges them.
 #include <windows.h>
@@ -293,12 +293,6 @@ EventLogFacts::Log ReadLog(const wchar_t* channel, const std::vector<std::uint32
 }
 
 EventLogFacts ReadEventLogs(const Install& install) {
-  constexpr std::uint32_t CodeIntegrityBlocked = 3033;
-  constexpr std::uint32_t CodeIntegrityAudited = 3076;
-  constexpr std::uint32_t CodeIntegrityEnforced = 3077;
-  constexpr std::uint32_t DefenderRuleBlocked = 1121;
-  constexpr std::uint32_t AppLockerBlocked = 8004;
-  constexpr std::uint32_t AppLockerPrevented = 8007;
   EventLogFacts facts;
   facts.installFolder = CanonicalPath(install.folder);
   facts.logs = {

@@ -406,12 +406,6 @@ struct EventMeaning {
 };
 
 EventMeaning MeaningOf(std::uint32_t id) {
-  constexpr std::uint32_t CodeIntegrityBlocked = 3033;
-  constexpr std::uint32_t CodeIntegrityAudited = 3076;
-  constexpr std::uint32_t CodeIntegrityEnforced = 3077;
-  constexpr std::uint32_t DefenderRuleBlocked = 1121;
-  constexpr std::uint32_t AppLockerBlocked = 8004;
-  constexpr std::uint32_t AppLockerPrevented = 8007;
   const std::wstring sign =
       L"sign the install: scripts/sign-install.sh (docs/packaging.md, \"When"
       L" Windows blocks it\").";

@@ -130,6 +130,14 @@ inline constexpr std::size_t MostEventsRead = 200;  // per log
 inline constexpr std::size_t MostEventsReported = 10;
 inline constexpr std::uint32_t EventDays = 7;
 
+// The events that name a block, or one that an audit policy would have made, by their logs.
+inline constexpr std::uint32_t CodeIntegrityBlocked = 3033;
+inline constexpr std::uint32_t CodeIntegrityAudited = 3076;
+inline constexpr std::uint32_t CodeIntegrityEnforced = 3077;
+inline constexpr std::uint32_t DefenderRuleBlocked = 1121;
+inline constexpr std::uint32_t AppLockerBlocked = 8004;
+inline constexpr std::uint32_t AppLockerPrevented = 8007;
+
 struct EventLogFacts {
   std::wstring installFolder;
   struct Log {
