@@ -253,20 +253,30 @@ Report WaitForReport(const std::wstring& folder) {
   return report;
 }
 
-void StartsTheApplicationOnARealRuntime() {
-  Distribution distribution(L"jvm\\Program Files\\D\u00fcnvelt \u03a9\u03bc\u03ad\u03b3\u03b1",
-                            L"..\\jvm\\java-runtime.sh");
-  Launches launches;
-  CHECK(Launches::ExitCode(launches.Start(distribution.folder)) == 0);
-  Report report = WaitForReport(distribution.folder);
+// Starts the launcher in the folder and waits for the application's report; on a runtime that
+// wrote none, fails with what the runtime said and returns an empty report.
+Report LaunchOnARealRuntime(Launches& launches, const std::wstring& folder,
+                            const std::wstring& errors) {
+  CHECK(Launches::ExitCode(launches.Start(folder)) == 0);
+  Report report = WaitForReport(folder);
   if (report.count("end") == 0) {
-    std::ifstream said((distribution.folder + L"\\orbisk-runtime-errors.txt").c_str());
+    std::ifstream said(errors.c_str());
     const std::string text{std::istreambuf_iterator<char>(said), {}};
     CHECK(false,
           L": the runtime wrote no report: it refused the command or never started. It said: " +
               Wide(text));
-    return;
+    report.clear();
   }
+  return report;
+}
+
+void StartsTheApplicationOnARealRuntime() {
+  Distribution distribution(L"jvm\\Program Files\\D\u00fcnvelt \u03a9\u03bc\u03ad\u03b3\u03b1",
+                            L"..\\jvm\\java-runtime.sh");
+  Launches launches;
+  Report report = LaunchOnARealRuntime(launches, distribution.folder,
+                                       distribution.folder + L"\\orbisk-runtime-errors.txt");
+  if (report.empty()) return;
   Report expected{
       {"property.prism.order", "sw"},
       {"property.com.sun.javafx.isEmbedded", "true"},
@@ -300,6 +310,28 @@ void StartsTheApplicationOnARealRuntime() {
   CHECK(launches.AllEnded(), L": the application must end once its window is closed");
 }
 
+// A runtime image linked as a packager links one, with an application class-data archive that
+// its own options name by a path relative to the install folder (tests/jvm/runtime-image.sh):
+// started by the launcher's command, from the install folder, the runtime must map it.
+void MapsTheApplicationArchiveOfTheRuntimeImage() {
+  const std::wstring folder = winetest::ScratchFolder() + L"\\jvm-images\\app";
+  CHECK(GetFileAttributesW((folder + L"\\bin\\java.exe").c_str()) != INVALID_FILE_ATTRIBUTES,
+        L": the runtime image must have been made first");
+  DeleteFileW((folder + L"\\orbisk-report.txt").c_str());
+  Launches launches;
+  // The image's own runtime writes its errors nowhere but to the hidden console.
+  Report report = LaunchOnARealRuntime(launches, folder, {});
+  if (report.empty()) return;
+  const Report expected{{"vm.UseSharedSpaces", "true"},
+                        {"vm.SharedArchiveFile", "lib/orbisk.jsa"},
+                        {"input.0", "-XX:SharedArchiveFile=lib/orbisk.jsa"},
+                        {"input.7", "-Xms32m"},
+                        {"module", "orbisk"}};
+  for (const auto& [key, value] : expected)
+    CHECK(report[key] == value, Wide(key + ": " + report[key] + ", expected " + value));
+  CHECK(launches.AllEnded(), L": the application must end once its window is closed");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -316,6 +348,7 @@ int main(int argc, char** argv) {
       {"runtime-garbage", EndsCleanlyWhenTheRuntimeIsNoProgram},
       {"read-only", StartsTheRuntimeFromAReadOnlyFolder},
       {"jvm", StartsTheApplicationOnARealRuntime},
+      {"jvm-archive", MapsTheApplicationArchiveOfTheRuntimeImage},
       {"double-click", ShowsNothingWhenDoubleClicked},
       {"console", ShowsNothingFromAConsole},
       {"catches-shown", CatchesAShownInterpreter},

@@ -2,6 +2,7 @@
 // opens one window and reports what the runtime was started with.
 module orbisk {
   requires java.management;
+  requires jdk.management;
   requires javafx.graphics;
 
   exports com.varkelund.orbiskapp to javafx.graphics;

@@ -1,5 +1,6 @@
 package com.varkelund.orbiskapp;
 
+import com.sun.management.HotSpotDiagnosticMXBean;
 import java.io.IOException;
 import java.lang.management.GarbageCollectorMXBean;
 import java.lang.management.ManagementFactory;
@@ -85,6 +86,10 @@ public final class Main extends Application {
     put("module", Main.class.getModule().getName());
     put("class", Main.class.getName());
     put("directory", System.getProperty("user.dir"));
+    // Whether the runtime mapped a class-data archive, and which one it was told to map.
+    HotSpotDiagnosticMXBean vm = ManagementFactory.getPlatformMXBean(HotSpotDiagnosticMXBean.class);
+    put("vm.UseSharedSpaces", vm.getVMOption("UseSharedSpaces").getValue());
+    put("vm.SharedArchiveFile", vm.getVMOption("SharedArchiveFile").getValue());
     put("args.count", args.size());
     put("javafx.touch", Platform.isSupported(ConditionalFeature.INPUT_TOUCH));
     List<String> input = ManagementFactory.getRuntimeMXBean().getInputArguments();
