@@ -88,8 +88,15 @@ public final class Main extends Application {
     put("directory", System.getProperty("user.dir"));
     // Whether the runtime mapped a class-data archive, and which one it was told to map.
     HotSpotDiagnosticMXBean vm = ManagementFactory.getPlatformMXBean(HotSpotDiagnosticMXBean.class);
-    put("vm.UseSharedSpaces", vm.getVMOption("UseSharedSpaces").getValue());
-    put("vm.SharedArchiveFile", vm.getVMOption("SharedArchiveFile").getValue());
+    for (String option : new String[] {"UseSharedSpaces", "SharedArchiveFile"}) {
+      String value;
+      try {
+        value = vm.getVMOption(option).getValue();
+      } catch (IllegalArgumentException absent) {
+        value = "<absent>"; // later JDKs no longer have UseSharedSpaces
+      }
+      put("vm." + option, value);
+    }
     put("args.count", args.size());
     put("javafx.touch", Platform.isSupported(ConditionalFeature.INPUT_TOUCH));
     List<String> input = ManagementFactory.getRuntimeMXBean().getInputArguments();
