@@ -27,7 +27,8 @@ bool RunShellStartIfAsked(int argc, wchar_t** argv, int& exitCode);
 Findings CheckFolder(const Install& install);
 // bin\java.exe exists and is a program this Windows runs.
 Findings CheckRuntimeImage(const Install& install);
-// bin\java.exe loads the application's module with the launcher's options.
+// bin\java.exe loads the application's module with the launcher's options, and maps a class-data
+// archive with them.
 Findings CheckRuntimeStart(const Install& install);
 // cmd.exe, started as the launcher starts it, runs in the install folder; and what may stop it.
 Findings CheckInterpreter(const Install& install);

@@ -64,12 +64,20 @@ std::wstring EndedByDoctor(const std::vector<std::wstring>& images) {
   return L" The doctor ended what was still running: " + list + L".";
 }
 
-// The JVM's variables, named wherever the runtime fails, since they change every launch.
-std::wstring OptionsSuspicion(const std::vector<JavaOption>& options) {
+// "NAME = "value"; ..." of the JVM's variables that `picked` picks.
+template <typename Picked>
+std::wstring OptionList(const std::vector<JavaOption>& options, Picked picked) {
   std::wstring named;
   for (const JavaOption& option : options) {
+    if (!picked(option)) continue;
     named += (named.empty() ? L"" : L"; ") + option.name + L" = " + Quoted(option.value);
   }
+  return named;
+}
+
+// The JVM's variables, named wherever the runtime fails, since they change every launch.
+std::wstring OptionsSuspicion(const std::vector<JavaOption>& options) {
+  const std::wstring named = OptionList(options, [](const JavaOption&) { return true; });
   if (named.empty()) return {};
   return L" The runtime also reads, set for this user: " + named +
          L". Options there can stop every launch: remove them, or fix them.";
@@ -201,6 +209,82 @@ std::wstring DryRunArguments() {
   return L"--dry-run" + std::wstring(JavaLaunchArguments.begin(), JavaLaunchArguments.end());
 }
 
+std::wstring ArchiveRunArguments() { return L"-Xshare:on " + DryRunArguments(); }
+
+namespace {
+
+// -Xshare:off in any of the variables leaves every launch without an archive, whatever the
+// probe says: the JVM reads JDK_JAVA_OPTIONS and JAVA_TOOL_OPTIONS before the command line, whose
+// -Xshare:on then wins, but _JAVA_OPTIONS after it, so that the probe passes there without
+// mapping one.
+bool TurnsArchiveOff(const JavaOption& option) {
+  return option.value.find(L"-Xshare:off") != std::wstring::npos;
+}
+
+bool NamesArchive(const JavaOption& option) {
+  return option.value.find(L"SharedArchiveFile") != std::wstring::npos;
+}
+
+// The user's variables that decide which archive the runtime maps, if any.
+std::wstring ArchiveOptions(const std::vector<JavaOption>& options) {
+  const std::wstring named = OptionList(options, [](const JavaOption& option) {
+    return TurnsArchiveOff(option) || NamesArchive(option);
+  });
+  if (named.empty()) return {};
+  const bool off = std::any_of(options.begin(), options.end(), TurnsArchiveOff);
+  const bool other = std::any_of(options.begin(), options.end(), NamesArchive);
+  return L" The runtime also reads, set for this user: " + named + L". " +
+         (off ? L"-Xshare:off there turns the archive off in every launch" : L"") +
+         (off && other ? L", and a"
+          : other      ? L"A"
+                       : L"") +
+         (other ? L" SharedArchiveFile there takes the place of the runtime's own archive" : L"") +
+         (off && other ? L": remove them." : L": remove it.");
+}
+
+// Run once the dry run has passed. A runtime without a usable archive still starts the
+// application, only slower, so that this is at worst a warning, and never stops the launch check.
+Finding JudgeArchive(const RuntimeProbe& dryRun) {
+  const ArchiveProbe& probe = dryRun.archive;
+  const std::wstring name = RuntimeName();
+  const std::vector<JavaOption>& options = dryRun.javaOptions;
+  const bool turnedOff = std::any_of(options.begin(), options.end(), TurnsArchiveOff);
+  const bool answered = probe.started && probe.ended;
+  if (answered && probe.exitCode == 0 && !turnedOff) {
+    return Ok(name + L" maps a class-data archive with the launcher's options.");
+  }
+  const std::wstring cannotTell =
+      L"Cannot tell whether " + name + L" maps a class-data archive with the launcher's options: ";
+  const std::wstring asked =
+      L"started once more with -Xshare:on (java " + ArchiveRunArguments() + L")";
+  if (!answered && !turnedOff) {
+    if (!probe.started) {
+      return Note(cannotTell + L"it could not be started once more, with -Xshare:on (" +
+                  probe.startError + L").");
+    }
+    return Note(cannotTell + asked + L", it did not finish within " +
+                std::to_wstring(probe.deadlineSeconds) + L" s." +
+                EndedByDoctor(probe.endedByDoctor) +
+                (probe.output.empty() ? L"" : L" It printed: " + FirstLines(probe.output) + L"."));
+  }
+  std::wstring text = answered && probe.exitCode != 0
+                          ? name + L" maps no class-data archive with the launcher's options: " +
+                                asked + L", which needs one, it refused with code " +
+                                std::to_wstring(probe.exitCode) + L": " + FirstLines(probe.output) +
+                                L"."
+                          : name + L" starts without a class-data archive in every launch.";
+  text += ArchiveOptions(options);
+  text +=
+      L" Every start without one loads and links the runtime's and the application's classes"
+      L" afresh: its dry run took " +
+      Seconds(dryRun.tookMs) + L" here, and an archive saves about " +
+      std::to_wstring(ArchiveSavesPercent) +
+      L" percent of that. See docs/packaging.md, \"A faster start\".";
+  return Warning(text);
+}
+
+}  // namespace
+
 Findings JudgeRuntimeStart(const RuntimeProbe& probe) {
   const std::wstring name = RuntimeName();
   const std::wstring asked = name +
@@ -240,6 +324,7 @@ Findings JudgeRuntimeStart(const RuntimeProbe& probe) {
                               L", set for this user, in every launch: the application runs"
                               L" with it."));
     }
+    findings.push_back(JudgeArchive(probe));
   }
   return findings;
 }

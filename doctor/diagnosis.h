@@ -65,6 +65,27 @@ struct JavaOption {
   std::wstring value;
 };
 
+// What the doctor has the runtime run once more, after the dry run has passed: the same, but with
+// -Xshare:on, with which the JVM refuses to start unless it maps a class-data archive, the JDK's
+// own (lib\server\classes.jsa) or the one that the runtime image's options name. Without it, as
+// in a launch, a runtime without a usable archive starts all the same, only slower.
+std::wstring ArchiveRunArguments();
+
+// How much of a start a class-data archive saves: the gain that the bench measured with the
+// application's runtime.
+inline constexpr int ArchiveSavesPercent = 30;
+
+// bin\java.exe, run hidden in the install folder on ArchiveRunArguments().
+struct ArchiveProbe {
+  bool started = false;
+  std::wstring startError;
+  bool ended = false;  // within the deadline
+  std::uint32_t deadlineSeconds = 0;
+  std::uint32_t exitCode = 0;
+  std::wstring output;  // what it printed, output and errors together, up to the cap
+  std::vector<std::wstring> endedByDoctor;  // still running at the deadline: their images
+};
+
 // bin\java.exe, run hidden in the install folder on DryRunArguments().
 struct RuntimeProbe {
   bool started = false;
@@ -76,8 +97,13 @@ struct RuntimeProbe {
   bool outputCut = false;
   std::vector<std::wstring> endedByDoctor;  // still running at the deadline: their images
   std::vector<JavaOption> javaOptions;
+  // From its start to its end by the doctor's clock: about what every start of the application
+  // takes up to its own code.
+  std::uint32_t tookMs = 0;
+  ArchiveProbe archive;  // run only when the dry run ended with 0
 };
 
+// The dry run's verdict and, once it has passed, whether the runtime maps a class-data archive.
 Findings JudgeRuntimeStart(const RuntimeProbe& probe);
 
 // The launcher's command as a user types it in a console opened in the install folder, to read

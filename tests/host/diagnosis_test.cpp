@@ -142,8 +142,8 @@ TEST(Shortcuts, ReadsProgramFilesAtTheStartAsThe64BitFolder) {
 class RuntimeStart : public ::testing::Test {
  protected:
   RuntimeStart() {
-    probe.started = probe.ended = true;
-    probe.deadlineSeconds = 10;
+    probe.started = probe.ended = probe.archive.started = probe.archive.ended = true;
+    probe.deadlineSeconds = probe.archive.deadlineSeconds = 10;
   }
   RuntimeProbe probe;
 };
@@ -154,9 +154,45 @@ TEST_F(RuntimeStart, AsksTheRuntimeWhatTheLaunchAsksIt) {
   const std::wstring asked = DryRunArguments();
   EXPECT_EQ(asked.rfind(L"--dry-run -", 0), 0U);
   EXPECT_EQ(asked.substr(asked.find(L' ')), launch.substr(launch.find(L' ')));
+  EXPECT_EQ(ArchiveRunArguments(), L"-Xshare:on " + asked);
   const Findings findings = JudgeRuntimeStart(probe);
   EXPECT_TRUE(Says(findings, L"OK: bin\\java.exe loads the application's module orbisk"));
+  EXPECT_TRUE(Says(findings, L"OK: bin\\java.exe maps a class-data archive with the launcher's"));
   EXPECT_EQ(ExitCode(findings), 0);
+}
+
+// Without one the application still starts, only slower: a warning with the JVM's words, what a
+// start costs here and what an archive saves, and the user's options that turn it off.
+TEST_F(RuntimeStart, WarnsOfAStartWithoutAClassDataArchive) {
+  probe.tookMs = 1960;
+  probe.archive.exitCode = 1;
+  probe.archive.output = L"Specified shared archive not found (lib/orbisk.jsa).\r\n";
+  probe.javaOptions = {{L"JAVA_TOOL_OPTIONS", L"-Xmx2g"}};
+  Findings findings = JudgeRuntimeStart(probe);
+  EXPECT_EQ(Summary(findings), L"0 problems, 1 warnings");
+  EXPECT_TRUE(Says(findings,
+                   L"code 1: \"Specified shared archive not found (lib/orbisk.jsa).\". Every start"
+                   L" without one loads and links the runtime's and the application's classes"
+                   L" afresh: its dry run took 1.9 s here, and an archive saves about 30 percent"
+                   L" of that. See docs/packaging.md, \"A faster start\".\n"));
+
+  // _JAVA_OPTIONS come after the command line, so that the probe passes there without one.
+  probe.archive.exitCode = 0;
+  probe.javaOptions.push_back({L"_JAVA_OPTIONS", L"-Xshare:off"});
+  EXPECT_TRUE(Says(JudgeRuntimeStart(probe),
+                   L"WARNING: bin\\java.exe starts without a class-data archive in every launch."
+                   L" The runtime also reads, set for this user: _JAVA_OPTIONS = \"-Xshare:off\"."
+                   L" -Xshare:off there turns the archive off in every launch: remove it."));
+}
+
+TEST_F(RuntimeStart, CannotTellOfTheArchiveWhenItsRunHangsAndAsksNoneAfterAFailedDryRun) {
+  probe.archive.ended = false;
+  probe.archive.endedByDoctor = {L"java.exe"};
+  EXPECT_TRUE(Says(JudgeRuntimeStart(probe),
+                   L"NOTE: Cannot tell whether bin\\java.exe maps a class-data archive with the"
+                   L" launcher's options: started once more with -Xshare:on"));
+  probe.exitCode = 1;
+  EXPECT_FALSE(Says(JudgeRuntimeStart(probe), L"archive"));
 }
 
 TEST_F(RuntimeStart, QuotesTheRefusalAndNamesTheHeapA32BitRuntimeCannotHave) {

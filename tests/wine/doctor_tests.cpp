@@ -218,6 +218,21 @@ void NamesAHeapTheRuntimeCannotHave() {
   CheckCounts(run, 1, 0);
 }
 
+// A runtime without a class-data archive it can map still starts the application, only slower:
+// a warning, and the launch goes on. Its second run is gone by then: one java.exe is left.
+void WarnsOfARuntimeWithoutAnArchive() {
+  const Install install(L"doctor-no-archive");
+  const StandInSetting setting(L"DUNVELT_STANDIN_SHARE", L"none");
+  const DoctorRun run = RunDoctor(L"no-archive", Quoted(install.folder));
+  CHECK_FINDS(run, L"WARNING",
+              L"\"Specified shared archive not found (lib/orbisk.jsa).\" \"Error occurred during"
+              L" initialization of VM\". Every start without one");
+  CHECK_FINDS(run, L"OK", L"The runtime started (bin\\java.exe, pid");
+  CHECK(std::count(run.leftRunning.begin(), run.leftRunning.end(), L"java.exe") == 1,
+        L": only the application's runtime may be left running");
+  CheckCounts(run, 0, 2);  // and the window watch's, which cannot see this desktop
+}
+
 // A runtime that hangs with a child of its own, and one that floods its output: the doctor says
 // so within its deadline, and nothing it started is left once it has ended.
 void EndsARuntimeThatHangs() {
@@ -303,6 +318,7 @@ void FindsNothingWrongWithAHealthyInstall() {
         another.Show();
       });
   CHECK_FINDS(run, L"OK", L"bin\\java.exe loads the application's module orbisk");
+  CHECK_FINDS(run, L"OK", L"bin\\java.exe maps a class-data archive with the launcher's options");
   CHECK_FINDS(run, L"OK", L"cmd.exe runs hidden, through the shell, in the install folder");
   CHECK_FINDS(run, L"NOTE", L"Starting Dunvelt.exe: the application will open");
   CHECK_FINDS(run, L"OK", L"Dunvelt.exe ended at once with code 0");
@@ -587,6 +603,7 @@ std::vector<winetest::Case> DoctorCases() {
           {"doctor.runtime-x64", NamesARuntimeForAnotherMachine},
           {"doctor.no-module", NamesAMissingModule},
           {"doctor.runtime-heap", NamesAHeapTheRuntimeCannotHave},
+          {"doctor.no-archive", WarnsOfARuntimeWithoutAnArchive},
           {"doctor.runtime-dies", NamesARuntimeThatEndsAtOnce},
           {"doctor.runtime-hangs", EndsARuntimeThatHangs},
           {"doctor.no-interpreter", NamesAnInterpreterThatCannotStart},

@@ -6,8 +6,9 @@
 // as a 32-bit JVM does. Asked for --dry-run, as the doctor asks a runtime, it checks that it got
 // the launcher's options and records nothing; then, as DUNVELT_STANDIN_DRY_RUN says, it ends at
 // once, "hang"s with a child of its own, or "flood"s its output; without the module orbisk in
-// DUNVELT_STANDIN_MODULES, when that is set, it says what the JVM says. Named cmd.exe, it waits
-// for input that never comes.
+// DUNVELT_STANDIN_MODULES, when that is set, it says what the JVM says; given -Xshare:on with
+// DUNVELT_STANDIN_SHARE=none, it refuses as a JVM without a class-data archive does. Named cmd.exe,
+// it waits for input that never comes.
 #include <windows.h>
 
 #include <cwctype>
@@ -28,11 +29,12 @@ std::string Utf8(const std::wstring& text) {
   return bytes;
 }
 
-void Say(const std::string& text) {
+void Write(DWORD stream, const std::string& text) {
   DWORD written = 0;
-  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
-            nullptr);
+  WriteFile(GetStdHandle(stream), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
+
+void Say(const std::string& text) { Write(STD_ERROR_HANDLE, text); }
 
 // Bounded, so that a stand-in nobody ends leaves nothing behind for long.
 constexpr DWORD LongestStay = 300000;
@@ -66,6 +68,14 @@ int DryRun(int argc, wchar_t** argv) {
   if (!modules.empty() && (L"\n" + modules).find(L"\norbisk") == std::wstring::npos) {
     Say("Error occurred during initialization of boot layer\r\n"
         "java.lang.module.FindException: Module orbisk not found\r\n");
+    return 1;
+  }
+  if (Has(argc, argv, L"-Xshare:on") && Variable(L"DUNVELT_STANDIN_SHARE") == L"none") {
+    Write(STD_OUTPUT_HANDLE,
+          "An error has occurred while processing the shared archive file.\r\n"
+          "Specified shared archive not found (lib/orbisk.jsa).\r\n");
+    Say("Error occurred during initialization of VM\r\n"
+        "Unable to use shared archive.\r\n");
     return 1;
   }
   const std::wstring mode = Variable(L"DUNVELT_STANDIN_DRY_RUN");
