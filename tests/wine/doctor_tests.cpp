@@ -226,7 +226,7 @@ void WarnsOfARuntimeWithoutAnArchive() {
   const DoctorRun run = RunDoctor(L"no-archive", Quoted(install.folder));
   CHECK_FINDS(run, L"WARNING",
               L"\"Specified shared archive not found (lib/orbisk.jsa).\" \"Error occurred during"
-              L" initialization of VM\". Every start without one");
+              L" initialization of VM\". Without an archive, every start");
   CHECK_FINDS(run, L"OK", L"The runtime started (bin\\java.exe, pid");
   CHECK(std::count(run.leftRunning.begin(), run.leftRunning.end(), L"java.exe") == 1,
         L": only the application's runtime may be left running");
