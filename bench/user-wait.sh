@@ -74,8 +74,8 @@ done
 # An A/A control: the same start twice a round, to show how far two alike drift apart in this run.
 starts+=(--start direct-jdk-again "$out/jdk" "bin/java.exe ${arguments[*]}")
 ratios+=(--ratio direct-jdk-again/direct-jdk --ratio direct-none/direct-jdk
-  --ratio direct-app/direct-jdk --ratio launcher-none/launcher-jdk
-  --ratio launcher-app/launcher-jdk)
+  --ratio direct-app/direct-jdk --ratio direct-app/direct-none --ratio launcher-none/launcher-jdk
+  --ratio launcher-app/launcher-jdk --ratio launcher-app/launcher-none)
 
 echo "Timing $rounds rounds (after $warmup warm-up rounds)"
 route=$("$root/scripts/wine-route.sh" describe "$build")
@@ -88,7 +88,8 @@ route=$("$root/scripts/wine-route.sh" describe "$build")
 # --- The table ---------------------------------------------------------------------------------
 java_version=$("$out/jdk/bin/java" -version 2>&1 | sed -n 2p)
 echo
-echo "$(date -u +%F), $(nproc) cores, $(wine --version), $java_version," \
+echo "$(date -u +%F), $(nproc) cores, Wine $(dpkg-query -W -f '${Version}' wine 2>/dev/null || echo '?')," \
+  "$java_version," \
   "JavaFX $(dpkg-query -W -f '${Version}' libopenjfx-java 2>/dev/null || echo '?'); $route"
 echo "$rounds rounds after $warmup warm-up, seed $seed."
 echo
