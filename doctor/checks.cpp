@@ -353,15 +353,9 @@ bool RunShellStartIfAsked(int argc, wchar_t** argv, int& exitCode) {
 
 namespace {
 
-struct RunFigures {
-  bool outputCut = false;
-  DWORD tookMs = 0;  // from before its start until the doctor saw it end
-};
-
 // The runtime started as the interpreter starts it, hidden, in the install folder, on the
-// arguments; what it did goes into the probe, a RuntimeProbe or an ArchiveProbe.
-template <typename Probe>
-RunFigures RunRuntime(const Install& install, const std::wstring& arguments, Probe& probe) {
+// arguments.
+void RunRuntime(const Install& install, const std::wstring& arguments, RuntimeRun& probe) {
   probe.deadlineSeconds = RuntimeDeadlineMs / MsPerSecond;
   const std::wstring runtime = RuntimePath(install);
   const ULONGLONG start = GetTickCount64();
@@ -370,18 +364,16 @@ RunFigures RunRuntime(const Install& install, const std::wstring& arguments, Pro
   probe.started = run.Started();
   if (!probe.started) {
     probe.startError = ErrorText(run.StartError());
-    return {};
+    return;
   }
   probe.ended = run.WaitForProgram();
-  RunFigures figures;
-  figures.tookMs = ElapsedMs(start);
+  probe.tookMs = ElapsedMs(start);
   probe.exitCode = run.ProgramExitCode();
   const std::vector<std::wstring> left = run.EndTree();
   if (!probe.ended) probe.endedByDoctor = left;
   // The JVM writes its messages in the ANSI code page when they do not go to a console.
   probe.output = FromCodePage(run.Output(), CP_ACP);
-  figures.outputCut = run.OutputCut();
-  return figures;
+  probe.outputCut = run.OutputCut();
 }
 
 }  // namespace
@@ -389,9 +381,7 @@ RunFigures RunRuntime(const Install& install, const std::wstring& arguments, Pro
 Findings CheckRuntimeStart(const Install& install) {
   RuntimeProbe probe;
   probe.javaOptions = JavaOptions();
-  const RunFigures figures = RunRuntime(install, DryRunArguments(), probe);
-  probe.outputCut = figures.outputCut;
-  probe.tookMs = figures.tookMs;
+  RunRuntime(install, DryRunArguments(), probe);
   // Only a runtime that starts can be asked whether it starts with an archive.
   if (probe.started && probe.ended && probe.exitCode == 0) {
     RunRuntime(install, ArchiveRunArguments(), probe.archive);

@@ -245,7 +245,7 @@ std::wstring ArchiveOptions(const std::vector<JavaOption>& options) {
 // Run once the dry run has passed. A runtime without a usable archive still starts the
 // application, only slower, so that this is at worst a warning, and never stops the launch check.
 Finding JudgeArchive(const RuntimeProbe& dryRun) {
-  const ArchiveProbe& probe = dryRun.archive;
+  const RuntimeRun& probe = dryRun.archive;
   const std::wstring name = RuntimeName();
   const std::vector<JavaOption>& options = dryRun.javaOptions;
   const bool turnedOff = std::any_of(options.begin(), options.end(), TurnsArchiveOff);

@@ -76,19 +76,8 @@ std::wstring ArchiveRunArguments();
 // bench/user-wait.sh (its README, "The user's wait").
 inline constexpr int ArchiveSavesPercent = 35;
 
-// bin\java.exe, run hidden in the install folder on ArchiveRunArguments().
-struct ArchiveProbe {
-  bool started = false;
-  std::wstring startError;
-  bool ended = false;  // within the deadline
-  std::uint32_t deadlineSeconds = 0;
-  std::uint32_t exitCode = 0;
-  std::wstring output;  // what it printed, output and errors together, up to the cap
-  std::vector<std::wstring> endedByDoctor;  // still running at the deadline: their images
-};
-
-// bin\java.exe, run hidden in the install folder on DryRunArguments().
-struct RuntimeProbe {
+// One run of bin\java.exe, hidden, in the install folder.
+struct RuntimeRun {
   bool started = false;
   std::wstring startError;
   bool ended = false;  // within the deadline
@@ -97,11 +86,16 @@ struct RuntimeProbe {
   std::wstring output;  // what it printed, output and errors together, up to the cap
   bool outputCut = false;
   std::vector<std::wstring> endedByDoctor;  // still running at the deadline: their images
-  std::vector<JavaOption> javaOptions;
-  // From its start to its end by the doctor's clock: about what every start of the application
-  // takes up to its own code.
+  // From its start to its end by the doctor's clock: for the dry run, about what every start of
+  // the application takes up to its own code.
   std::uint32_t tookMs = 0;
-  ArchiveProbe archive;  // run only when the dry run ended with 0
+};
+
+// bin\java.exe run on DryRunArguments(), then, only when that ended with 0, on
+// ArchiveRunArguments().
+struct RuntimeProbe : RuntimeRun {
+  std::vector<JavaOption> javaOptions;
+  RuntimeRun archive;
 };
 
 // The dry run's verdict and, once it has passed, whether the runtime maps a class-data archive.
