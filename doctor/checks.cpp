@@ -22,7 +22,8 @@ namespace {
 // Bounds, not expectations: a loaded machine or a virus scanner can make a start take seconds.
 // A hanging probe is a problem that stops the launch check, so that the doctor ends within about
 // 20 s when everything hangs, and within about 35 s when only the launch does. The runtime's second
-// run, with -Xshare:on, follows only a dry run that passed, and holds nothing up when it hangs.
+// run, with -Xshare:on, follows only a dry run that passed; when it hangs it adds its own 10 s and
+// stops nothing.
 constexpr DWORD RuntimeDeadlineMs = 10000;
 constexpr DWORD InterpreterDeadlineMs = 10000;
 constexpr DWORD LaunchDeadlineMs = 15000;

@@ -87,22 +87,24 @@ const std::wstring SignAdvice =
 // --- Text of files ---------------------------------------------------------------------------
 
 constexpr char32_t Replacement = 0xFFFD;
+constexpr char32_t Largest = 0x10FFFF;
+// UTF-16 writes a character beyond the first plane as a high and a low surrogate, each holding
+// ten of its bits.
+constexpr char32_t HighStart = 0xD800;
+constexpr char32_t LowStart = 0xDC00;
+constexpr char32_t LowEnd = 0xDFFF;
+constexpr char32_t Plane = 0x10000;
+constexpr unsigned HalfBits = 10;
+constexpr char32_t HalfMask = 0x3FF;
 
 void Append(std::wstring& text, char32_t code) {
-  constexpr char32_t Largest = 0x10FFFF;
-  constexpr char32_t SurrogatesStart = 0xD800;
-  constexpr char32_t SurrogatesEnd = 0xDFFF;
-  constexpr char32_t Plane = 0x10000;
-  constexpr unsigned HalfBits = 10;
-  constexpr char32_t HalfMask = 0x3FF;
-  constexpr char32_t LowStart = 0xDC00;
-  if (code == 0 || code > Largest || (code >= SurrogatesStart && code <= SurrogatesEnd)) {
+  if (code == 0 || code > Largest || (code >= HighStart && code <= LowEnd)) {
     code = Replacement;
   }
   if constexpr (sizeof(wchar_t) == 2) {
     if (code >= Plane) {
       code -= Plane;
-      text += static_cast<wchar_t>(SurrogatesStart + (code >> HalfBits));
+      text += static_cast<wchar_t>(HighStart + (code >> HalfBits));
       text += static_cast<wchar_t>(LowStart + (code & HalfMask));
       return;
     }
@@ -159,11 +161,6 @@ std::wstring FromUtf8(std::string_view bytes) {
 
 std::wstring FromUtf16(std::string_view bytes) {
   constexpr unsigned BitsPerByte = 8;
-  constexpr char32_t HighStart = 0xD800;
-  constexpr char32_t LowStart = 0xDC00;
-  constexpr char32_t LowEnd = 0xDFFF;
-  constexpr char32_t Plane = 0x10000;
-  constexpr unsigned HalfBits = 10;
   std::wstring text;
   const auto unit = [&](std::size_t i) {
     return static_cast<char32_t>(static_cast<unsigned char>(bytes[i]) |
