@@ -1,22 +1,18 @@
 #include "paths.h"
 
-#include "unique_handle.h"
+#include "owners.h"
+#include "sized_text.h"
 
 namespace dunvelt {
-namespace {
-
-constexpr DWORD LongestPath = 32768;  // in characters
-
-}  // namespace
 
 std::wstring CanonicalPath(const std::wstring& path) {
-  std::wstring full(LongestPath, L'\0');
-  full.resize(GetFullPathNameW(path.c_str(), LongestPath, full.data(), nullptr));
-  std::wstring longForm(LongestPath, L'\0');
-  const DWORD length = GetLongPathNameW(full.c_str(), longForm.data(), LongestPath);
-  if (length == 0 || length >= LongestPath) return full;
-  longForm.resize(length);
-  return longForm;
+  const std::wstring full = SizedText([&](wchar_t* buffer, DWORD capacity) {
+    return GetFullPathNameW(path.c_str(), capacity, buffer, nullptr);
+  });
+  const std::wstring longForm = SizedText([&](wchar_t* buffer, DWORD capacity) {
+    return GetLongPathNameW(full.c_str(), buffer, capacity);
+  });
+  return longForm.empty() ? full : longForm;
 }
 
 bool SamePath(const std::wstring& left, const std::wstring& right) {
@@ -24,14 +20,23 @@ bool SamePath(const std::wstring& left, const std::wstring& right) {
          CompareStringOrdinal(left.c_str(), -1, right.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
+std::wstring ProcessImagePath(HANDLE process) {
+  return SizedText([&](wchar_t* buffer, DWORD capacity) {
+    DWORD size = capacity;
+    if (QueryFullProcessImageNameW(process, 0, buffer, &size) != FALSE) return size;
+    return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? capacity : DWORD{0};
+  });
+}
+
 std::wstring ProcessImagePath(DWORD processId) {
   const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-  if (!process) return {};
-  std::wstring path(LongestPath, L'\0');
-  DWORD size = LongestPath;
-  if (QueryFullProcessImageNameW(process.get(), 0, path.data(), &size) == FALSE) return {};
-  path.resize(size);
-  return path;
+  return process ? ProcessImagePath(process.get()) : std::wstring();
+}
+
+std::wstring OwnPath() {
+  return SizedText([](wchar_t* buffer, DWORD capacity) {
+    return GetModuleFileNameW(nullptr, buffer, capacity);
+  });
 }
 
 }  // namespace dunvelt

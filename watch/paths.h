@@ -18,5 +18,9 @@ bool SamePath(const std::wstring& left, const std::wstring& right);
 // The full path of the process's executable, or empty when it cannot be read (the process has
 // ended, or belongs to another user).
 std::wstring ProcessImagePath(DWORD processId);
+std::wstring ProcessImagePath(HANDLE process);
+
+// The full path of this program's own executable.
+std::wstring OwnPath();
 
 }  // namespace dunvelt

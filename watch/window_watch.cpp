@@ -12,7 +12,7 @@
 #include <map>
 
 #include "paths.h"
-#include "unique_handle.h"
+#include "owners.h"
 
 namespace dunvelt {
 namespace {
@@ -29,7 +29,6 @@ constexpr DWORD CanaryEndDeadline = 10000;
 // The canary's own last bound; it ends with the watching process in any case.
 constexpr DWORD CanaryHoldDeadline = 3600000;
 
-constexpr DWORD LongestPath = 32768;    // in characters
 constexpr int ClassNameCapacity = 257;  // a class name is at most 256 characters
 constexpr int TitleCapacity = 512;      // enough to tell a window by; longer titles are cut
 
@@ -249,8 +248,7 @@ bool ShowCanary(WindowWatch::State& state) {
                             L"-" + std::to_wstring(GetTickCount64());
   const UniqueHandle shown(CreateEventW(nullptr, TRUE, FALSE, (name + L"-shown").c_str()));
   state.canaryRelease.reset(CreateEventW(nullptr, TRUE, FALSE, (name + L"-release").c_str()));
-  std::wstring self(LongestPath, L'\0');
-  self.resize(GetModuleFileNameW(nullptr, self.data(), LongestPath));
+  const std::wstring self = OwnPath();
   std::wstring command = L"\"" + self + L"\" " + CanarySwitch + L" " + name + L" " +
                          std::to_wstring(GetCurrentProcessId());
   STARTUPINFOW startup{};
