@@ -1,8 +1,10 @@
-#include "process_runner.h"
+#include "bounded_run.h"
 
 #include <algorithm>
 #include <array>
 #include <memory>
+
+#include "paths.h"
 
 namespace dunvelt::doctor {
 namespace {
@@ -14,13 +16,7 @@ constexpr DWORD EndPollMs = 10;
 
 bool Ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
 
-std::wstring ImageOf(HANDLE process) {
-  std::wstring path(MAX_PATH * 4, L'\0');
-  auto size = static_cast<DWORD>(path.size());
-  if (QueryFullProcessImageNameW(process, 0, path.data(), &size) == FALSE) return {};
-  path.resize(size);
-  return path;
-}
+std::wstring ImageOf(HANDLE process) { return ProcessImagePath(process); }
 
 struct AttributeListDeleter {
   void operator()(LPPROC_THREAD_ATTRIBUTE_LIST list) const {
@@ -36,36 +32,44 @@ BoundedRun::BoundedRun(const std::wstring& application, std::wstring commandLine
     : deadline_(deadlineTick),
       job_(CreateJobObjectW(nullptr, nullptr)),
       port_(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1)) {
-  const auto fail = [this]() { startError_ = GetLastError(); };
+  const auto failed = [this](const wchar_t* call) { startError_ = LastError(call); };
+  if (!job_) {
+    failed(L"CreateJobObjectW");
+    return;
+  }
+  if (!port_) {
+    failed(L"CreateIoCompletionPort");
+    return;
+  }
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits,
+                              sizeof limits) == FALSE) {
+    failed(L"SetInformationJobObject");
+    return;
+  }
   JOBOBJECT_ASSOCIATE_COMPLETION_PORT association{job_.get(), port_.get()};
-  if (!job_ || !port_ ||
-      SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits,
-                              sizeof limits) == FALSE ||
-      SetInformationJobObject(job_.get(), JobObjectAssociateCompletionPortInformation, &association,
+  if (SetInformationJobObject(job_.get(), JobObjectAssociateCompletionPortInformation, &association,
                               sizeof association) == FALSE) {
-    {
-      fail();
-      return;
-    }
+    failed(L"SetInformationJobObject");
+    return;
   }
 
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
   if (CreatePipe(&readEnd, &writeEnd, &inheritable, 0) == FALSE) {
-    fail();
+    failed(L"CreatePipe");
     return;
   }
   reading_.reset(readEnd);
-  UniqueHandle writing(writeEnd);
+  const UniqueHandle writing(writeEnd);
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   // A program that reads its input finds it empty at once instead of waiting for a user.
-  UniqueHandle input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 &inheritable, OPEN_EXISTING, 0, nullptr));
-  if (input.get() == INVALID_HANDLE_VALUE) {
-    fail();
+  const UniqueFileHandle input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                           &inheritable, OPEN_EXISTING, 0, nullptr));
+  if (!input) {
+    failed(L"CreateFileW");
     return;
   }
 
@@ -75,19 +79,18 @@ BoundedRun::BoundedRun(const std::wstring& application, std::wstring commandLine
   InitializeProcThreadAttributeList(nullptr, 1, 0, &listBytes);
   const std::unique_ptr<_PROC_THREAD_ATTRIBUTE_LIST, AttributeListDeleter> attributes(
       static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(HeapAlloc(GetProcessHeap(), 0, listBytes)));
-  if (!attributes ||
-      InitializeProcThreadAttributeList(attributes.get(), 1, 0, &listBytes) == FALSE) {
-    {
-      fail();
-      return;
-    }
+  if (!attributes) {
+    failed(L"HeapAlloc");
+    return;
+  }
+  if (InitializeProcThreadAttributeList(attributes.get(), 1, 0, &listBytes) == FALSE) {
+    failed(L"InitializeProcThreadAttributeList");
+    return;
   }
   if (UpdateProcThreadAttribute(attributes.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
                                 inherited.data(), sizeof inherited, nullptr, nullptr) == FALSE) {
-    {
-      fail();
-      return;
-    }
+    failed(L"UpdateProcThreadAttribute");
+    return;
   }
   STARTUPINFOEXW startup{};
   startup.StartupInfo.cb = sizeof startup;
@@ -101,16 +104,14 @@ BoundedRun::BoundedRun(const std::wstring& application, std::wstring commandLine
           application.empty() ? nullptr : application.c_str(), commandLine.data(), nullptr, nullptr,
           TRUE, creationFlags | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr,
           folder.empty() ? nullptr : folder.c_str(), &startup.StartupInfo, &process) == FALSE) {
-    {
-      fail();
-      return;
-    }
+    failed(L"CreateProcessW");
+    return;
   }
   program_.reset(process.hProcess);
   const UniqueHandle thread(process.hThread);
   // Inside the job before it runs a single instruction, so that nothing it starts escapes.
   if (AssignProcessToJobObject(job_.get(), process.hProcess) == FALSE) {
-    fail();
+    failed(L"AssignProcessToJobObject");
     TerminateProcess(process.hProcess, 1);
     program_.reset();
     return;

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "unique_handle.h"
+#include "owners.h"
+#include "platform_error.h"
 
 namespace dunvelt::doctor {
 
@@ -24,6 +25,10 @@ struct TreeProcess {
   std::wstring image;   // its executable's full path; empty when it ended before it could be read
   UniqueHandle handle;  // open from its announcement on, so that its id cannot pass to another
 };
+
+// The GetTickCount64() value `ms` from now, and the milliseconds since one.
+inline ULONGLONG DeadlineIn(DWORD ms) { return GetTickCount64() + ms; }
+inline DWORD ElapsedMs(ULONGLONG since) { return static_cast<DWORD>(GetTickCount64() - since); }
 
 class BoundedRun {
  public:
@@ -39,7 +44,7 @@ class BoundedRun {
   ~BoundedRun();
 
   [[nodiscard]] bool Started() const { return started_; }
-  [[nodiscard]] DWORD StartError() const { return startError_; }
+  [[nodiscard]] const PlatformError& StartError() const { return startError_; }
 
   // Takes in what happened, waiting at most `waitMs` and never past the deadline for the first
   // news: the job's announcements of new processes, and what is in the pipe.
@@ -80,7 +85,7 @@ class BoundedRun {
   UniqueHandle reading_;
   UniqueHandle program_;
   bool started_ = false;
-  DWORD startError_ = 0;
+  PlatformError startError_;
   bool letGo_ = false;
   std::string output_;
   bool outputCut_ = false;

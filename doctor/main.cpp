@@ -1,28 +1,36 @@
 // Dunvelt-doctor.exe: when a double-click on Dunvelt.exe seems to do nothing, this says why. The
 // launcher reports nothing by design; the doctor runs what it runs, the way it runs it, and names
 // what stands in the way, one line per finding:
-//   Dunvelt-doctor.exe [--no-launch] [install folder | path of Dunvelt.exe]
+//   Dunvelt-doctor.exe [--no-launch] [--json] [--save FILE] [install folder | path of Dunvelt.exe]
+//   Dunvelt-doctor.exe [--json] --judge FILE
 // Without a path it checks the folder it is in. Its last check starts Dunvelt.exe, which opens
-// the application; --no-launch leaves that out. Exit code: 0 when it found no problem, 1 when it
-// did, 2 when it could not check (a bad argument).
+// the application; --no-launch leaves that out. --json prints the report as one JSON document;
+// --save writes what the checks gathered to a file, which --judge judges again, touching nothing
+// on the machine. Exit code: 0 when it found no problem, 1 when it did, 2 when it could not check
+// (a bad argument, or a file --judge cannot read).
 #include <windows.h>
 #include <conio.h>
 
 #include <array>
-#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
 
-#include "checks.h"
+#include "check_runner.h"
+#include "facts_json.h"
+#include "files_windows.h"
+#include "owners.h"
 #include "paths.h"
+#include "platform_error.h"
+#include "report.h"
+#include "shell_start.h"
+#include "sized_text.h"
 #include "window_watch.h"
 
 namespace dunvelt::doctor {
 namespace {
 
 constexpr int CannotCheck = 2;
-constexpr DWORD LongestPath = 32768;  // in characters
 
 // In a console window, the console's own characters; redirected, UTF-8, which any file name fits.
 void Print(const std::wstring& line) {
@@ -34,9 +42,7 @@ void Print(const std::wstring& line) {
     WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return;
   }
-  std::string bytes(text.size() * 3, '\0');
-  bytes.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                   bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr));
+  const std::string bytes = Utf8(text);
   WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
@@ -50,8 +56,9 @@ bool InItsOwnWindow() {
 }
 
 std::wstring FullPath(const std::wstring& path) {
-  std::wstring full(LongestPath, L'\0');
-  full.resize(GetFullPathNameW(path.c_str(), LongestPath, full.data(), nullptr));
+  std::wstring full = SizedText([&](wchar_t* buffer, DWORD capacity) {
+    return GetFullPathNameW(path.c_str(), capacity, buffer, nullptr);
+  });
   while (full.size() > 3 && full.back() == L'\\') full.pop_back();  // but a drive's root
   return full;
 }
@@ -61,67 +68,41 @@ std::wstring Folder(const std::wstring& path) {
   return folder.size() == 2 ? folder + L"\\" : folder;  // "C:" would be the drive's current folder
 }
 
-std::wstring Joined(const std::wstring& folder, const wchar_t* name) {
-  return folder + (folder.back() == L'\\' ? L"" : L"\\") + name;
-}
-
 bool IsFile(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-struct Request {
-  Install install;
-  bool noLaunch = false;
+struct Options {
+  Request request;
+  bool json = false;
+  std::wstring save;   // the file --save writes; empty: none
+  std::wstring judge;  // the file --judge reads; empty: check this computer
 };
 
-// The install to check, from the arguments; or the one line that says why there is none.
-bool FindInstall(int argc, wchar_t** argv, Request& request, std::wstring& error) {
-  const std::wstring usage =
-      L"Give the install folder, the one that holds Dunvelt.exe and bin, or"
-      L" the path of its Dunvelt.exe, and --no-launch not to start it; put a path with spaces in"
-      L" quotes.";
-  std::vector<std::wstring> paths;
-  for (int i = 1; i < argc; ++i) {
-    const std::wstring argument = argv[i];
-    if (argument == L"--no-launch") {
-      request.noLaunch = true;
-    } else if (argument.rfind(L"--", 0) == 0) {
-      error = L"There is no option " + argument;
-      error += L". " + usage;
-      return false;
-    } else {
-      paths.push_back(argument);
-    }
-  }
-  std::wstring given;
-  if (paths.empty()) {
-    std::wstring self(LongestPath, L'\0');
-    self.resize(GetModuleFileNameW(nullptr, self.data(), LongestPath));
-    given = Folder(self);
-  } else if (paths.size() == 1) {
-    given = paths.front();
-  } else {
-    error = L"Too many arguments. " + usage;
-    return false;
-  }
-  Install& install = request.install;
+const std::wstring Usage =
+    L"Give the install folder, the one that holds Dunvelt.exe and bin, or the path of its"
+    L" Dunvelt.exe; --no-launch not to start it, --json for a JSON report, --save FILE to keep"
+    L" what the doctor found for a later --judge FILE. Put a path with spaces in quotes.";
+
+// The install to check, from the given path or the doctor's own folder; or the one line that
+// says why there is none.
+bool FindInstall(const std::wstring& given, Install& install, std::wstring& error) {
   const std::wstring path = FullPath(given);
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (given.empty() || attributes == INVALID_FILE_ATTRIBUTES) {
-    error = L"There is no folder or file " + path + L". " + usage;
+    error = L"There is no folder or file " + path + L". " + Usage;
     return false;
   }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     install.folder = path;
     install.launcher = Joined(path, LauncherName);
     if (IsFile(install.launcher)) return true;
-    error = L"There is no " + std::wstring(LauncherName) + L" in " + path + L". " + usage;
+    error = L"There is no " + std::wstring(LauncherName) + L" in " + path + L". " + Usage;
     return false;
   }
-  const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
-  if (CompareStringOrdinal(name.c_str(), -1, LauncherName, -1, TRUE) != CSTR_EQUAL) {
-    error = path + L" is not " + LauncherName + L". " + usage;
+  if (CompareStringOrdinal(FileName(path).c_str(), -1, LauncherName, -1, TRUE) != CSTR_EQUAL) {
+    error = path + L" is not " + LauncherName + L". " + Usage;
     return false;
   }
   install.folder = Folder(path);
@@ -129,60 +110,163 @@ bool FindInstall(int argc, wchar_t** argv, Request& request, std::wstring& error
   return true;
 }
 
-int Run(int argc, wchar_t** argv) {
-  Request request;
+bool ReadOptions(int argc, wchar_t** argv, Options& options, std::wstring& error) {
+  std::vector<std::wstring> paths;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring argument = argv[i];
+    if (argument == L"--no-launch") {
+      options.request.noLaunch = true;
+    } else if (argument == L"--json") {
+      options.json = true;
+    } else if (argument == L"--save" || argument == L"--judge") {
+      if (i + 1 == argc || std::wstring(argv[i + 1]).empty()) {
+        error = argument;
+        error += L" needs the path of a file after it. " + Usage;
+        return false;
+      }
+      (argument == L"--save" ? options.save : options.judge) = FullPath(argv[++i]);
+    } else if (argument.rfind(L"--", 0) == 0) {
+      error = L"There is no option " + argument;
+      error += L". " + Usage;
+      return false;
+    } else {
+      paths.push_back(argument);
+    }
+  }
+  if (paths.size() > 1) {
+    error = L"Too many arguments. " + Usage;
+    return false;
+  }
+  if (!options.judge.empty()) {
+    if (!paths.empty() || options.request.noLaunch || !options.save.empty()) {
+      error =
+          L"--judge judges a saved file alone: give it no install, --no-launch or --save. " + Usage;
+      return false;
+    }
+    return true;
+  }
+  return FindInstall(paths.empty() ? Folder(OwnPath()) : paths.front(), options.request.install,
+                     error);
+}
+
+// Facts gathered on this computer: each check's gatherer, its failure contained.
+class LiveSource {
+ public:
+  static constexpr bool Live = true;
+  template <typename Check>
+  Gathered Gather(const Install& install) {
+    try {
+      return {nlohmann::json(Check::Gather(install)), {}};
+    } catch (const std::exception& failure) {
+      return {std::nullopt, FailureText(failure)};
+    }
+  }
+};
+
+// Prints each check's findings as it is done; with --json, nothing until the end.
+class Printer : public RunObserver {
+ public:
+  explicit Printer(bool quiet) : quiet_(quiet) {}
+  void Announce(const Finding& finding) override {
+    if (!quiet_) Print(Line(finding));
+  }
+  void Done(const CheckRun& check) override {
+    if (quiet_) return;
+    const std::vector<std::wstring> lines = CheckLines(check);
+    for (std::size_t i = check.announced ? 1 : 0; i < lines.size(); ++i) Print(lines[i]);
+  }
+
+ private:
+  bool quiet_;
+};
+
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes, std::wstring& error) {
+  const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  if (!file) {
+    error = Describe(LastError(L"CreateFileW"));
+    return false;
+  }
+  if (WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ==
+          FALSE ||
+      written != bytes.size()) {
+    error = Describe(LastError(L"WriteFile"));
+    return false;
+  }
+  return true;
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& bytes, std::wstring& error) {
+  // More than any saved file holds; a larger one is no doctor's.
+  constexpr DWORD MostBytes = 64U * 1024 * 1024;
+  const UniqueFileHandle file = OpenToRead(path);
+  LARGE_INTEGER size{};
+  if (!file || GetFileSizeEx(file.get(), &size) == FALSE) {
+    error = ErrorText(GetLastError());
+    return false;
+  }
+  if (size.QuadPart > MostBytes) {
+    error = L"it is larger than any file the doctor saves";
+    return false;
+  }
+  bytes.resize(static_cast<std::size_t>(size.QuadPart));
+  DWORD read = 0;
+  if (ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ==
+          FALSE ||
+      read != bytes.size()) {
+    error = ErrorText(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+int Finish(const Options& options, const Report& report) {
+  if (options.json) {
+    Print(FromUtf8(JsonReport(report).dump(2)));
+  } else {
+    Print(Summary(AllFindings(report)));
+  }
+  if (!options.save.empty()) {
+    std::wstring error;
+    if (!WriteWholeFile(options.save, SavedFacts(report).dump(1) + "\n", error)) {
+      Print(L"The doctor could not save what it found to " + options.save + L" (" + error + L").");
+      return CannotCheck;
+    }
+  }
+  return ReportExitCode(report);
+}
+
+int Judge(const Options& options) {
+  std::string bytes;
   std::wstring error;
-  if (!FindInstall(argc, argv, request, error)) {
+  if (!ReadWholeFile(options.judge, bytes, error)) {
+    Print(L"The doctor could not read " + options.judge + L" (" + error + L").");
+    return CannotCheck;
+  }
+  Printer printer(options.json);
+  try {
+    return Finish(options, JudgeSaved(nlohmann::json::parse(bytes), printer));
+  } catch (const std::exception& failure) {
+    Print(L"The doctor cannot judge " + options.judge + L": " + FailureText(failure) + L".");
+    return CannotCheck;
+  }
+}
+
+int Run(int argc, wchar_t** argv) {
+  Options options;
+  std::wstring error;
+  if (!ReadOptions(argc, argv, options, error)) {
     Print(error);
     return CannotCheck;
   }
-  const Install& install = request.install;
-  Findings all;
-  const auto add = [&](const Finding& finding) {
-    Print(Line(finding));
-    all.push_back(finding);
-  };
-  const auto run = [&](Findings (*check)(const Install&)) {
-    const Findings findings = check(install);
-    for (const Finding& finding : findings) add(finding);
-    return ExitCode(findings) == 0;
-  };
+  if (!options.judge.empty()) return Judge(options);
   // A program that needs a desktop has one started by the first that asks, on some platforms;
   // asked for here, it is never started inside a job of the doctor's, which ends with its check.
   GetDesktopWindow();
-  bool launchable = run(CheckFolder);
-  // No program can be started in a folder that long, which the folder's finding says; trying
-  // would only name the same cause twice more, and some platforms fail hard at it.
-  const bool startable = install.folder.size() <= LongestCurrentFolder;
-  // A runtime that is missing or built for another machine cannot be started to ask it more.
-  if (run(CheckRuntimeImage) && startable) {
-    launchable = run(CheckRuntimeStart) && launchable;
-  } else {
-    launchable = false;
-  }
-  if (startable) {
-    launchable = run(CheckInterpreter) && launchable;
-  } else {
-    add({Verdict::Note,
-         L"Neither bin\\java.exe nor cmd.exe was started in the install folder:"
-         L" its path is too long for any program to start in."});
-  }
-  // A shortcut's problem is its own: the launch checked starts in the install folder.
-  run(CheckShortcuts);
-  // Windows blocks a program without a word from it: what blocks the launcher or the runtime
-  // stops every launch too.
-  const GuardFindings guards = CheckGuards(install);
-  for (const Finding& finding : guards.findings) add(finding);
-  launchable = launchable && !guards.stopsLaunch;
-  const std::wstring why = WhyNoLaunch(request.noLaunch, !launchable);
-  if (why.empty()) {
-    add(LaunchAnnouncement());
-    run(CheckLaunch);
-  } else {
-    add({Verdict::Note, why});
-  }
-  Print(Summary(all));
-  return ExitCode(all);
+  LiveSource source;
+  Printer printer(options.json);
+  return Finish(options, RunChecks(options.request, WindowsBuild(), source, printer));
 }
 
 }  // namespace
@@ -196,9 +280,8 @@ int wmain(int argc, wchar_t** argv) {  // NOLINT(readability-identifier-naming):
   try {
     exitCode = dunvelt::doctor::Run(argc, argv);
   } catch (const std::exception& failure) {
-    dunvelt::doctor::Print(
-        L"The doctor could not finish its checks: " +
-        std::wstring(failure.what(), failure.what() + std::strlen(failure.what())));
+    dunvelt::doctor::Print(L"The doctor could not finish its checks: " +
+                           dunvelt::doctor::FailureText(failure));
   }
   if (ownWindow) {
     dunvelt::doctor::Print(L"Press any key to close this window.");

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "guards.h"
+#include "event_logs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::wstring xml(data, data + size);
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   dunvelt::doctor::EventLogFacts facts;
   facts.installFolder = L"C:\\Orbisk";
   facts.logs = {{L"Microsoft-Windows-CodeIntegrity/Operational", true, L"", {xml, xml}}};
-  const dunvelt::doctor::Findings findings = dunvelt::doctor::JudgeEventLogs(facts);
+  const dunvelt::doctor::Findings findings = dunvelt::doctor::EventLogsCheck::Judge(facts).findings;
   if (findings.empty()) std::abort();
   return 0;
 }

@@ -16,10 +16,19 @@ fi
 out=$build/fuzz
 binary=$out/$target
 mkdir -p "$out/$target.corpus"
-sources="$source/tests/fuzz/$target.cpp $source/doctor/guards.cpp"
+# The parser each target drives, and the doctor's portable helpers it uses.
+case $target in
+  event_xml) topic=event_logs ;;
+  zone_identifier) topic=mark_of_the_web ;;
+  rule_list) topic=prevalence_rule ;;
+  *) echo "There is no fuzz target $target"; exit 1 ;;
+esac
+doctor=$source/doctor
+sources="$source/tests/fuzz/$target.cpp $doctor/guards/$topic.cpp $doctor/text.cpp
+  $doctor/finding.cpp $doctor/facts_json.cpp $doctor/registry_value.cpp"
 stale=false
 if [ -x "$binary" ]; then
-  for file in $sources "$source/doctor/guards.h" "$source/doctor/diagnosis.h"; do
+  for file in $sources "$doctor"/*.h "$doctor"/guards/*.h; do
     [ -z "$(find "$file" -newer "$binary")" ] || stale=true
   done
 else
@@ -28,7 +37,8 @@ fi
 if $stale; then
   # shellcheck disable=SC2086 # the list of sources, which hold no blanks of their own
   "$compiler" -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined \
-    -fno-sanitize-recover=undefined -I"$source/doctor" $sources -o "$binary.new" ||
+    -fno-sanitize-recover=undefined -I"$doctor" -I"$doctor/guards" -I"$source/launcher" \
+    -isystem "$build/json-include" $sources -o "$binary.new" ||
     { echo "Building the fuzz target $target failed (clang++ and libclang-rt-14-dev)"; exit 1; }
   mv "$binary.new" "$binary"
 fi

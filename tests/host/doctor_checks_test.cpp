@@ -1,13 +1,42 @@
-#include "diagnosis.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
-#include "printed.h"
+#include "findings.h"
+#include "install_folder.h"
+#include "interpreter.h"
+#include "launch.h"
+#include "registry_value.h"
+#include "runtime.h"
+#include "shortcuts.h"
+#include "text.h"
+#include "user_session.h"
 
 namespace dunvelt::doctor {
 namespace {
+
+// A stored string may or may not carry its null, and a number may be stored as its digits.
+TEST(RegistryValue, ReadsStringsAndNumbersAsWindowsStoresThem) {
+  RegistryValue bare = RegSz(L"cd /d C:\\"), expand = bare;
+  bare.data.bytes.resize(bare.data.bytes.size() - 2);
+  expand.type = RegistryExpandString;
+  for (const RegistryValue& text : {RegSz(L"cd /d C:\\"), bare, expand}) {
+    EXPECT_EQ(ValueText(text), L"cd /d C:\\");
+    EXPECT_EQ(ValueNumber(text), std::nullopt);
+  }
+  EXPECT_EQ(ValueNumber(RegSz(L" 42 ")), 42U);
+  EXPECT_EQ(ValueNumber(RegSz(L"4x")), std::nullopt);
+  RegistryValue number = RegDword(0x01020304), binary = number, absent = number;
+  EXPECT_EQ(ValueNumber(number), 0x01020304U);
+  EXPECT_EQ(ValueText(number), L"16909060");
+  binary.type = 3;  // REG_BINARY
+  absent.found = false;
+  for (const RegistryValue& other : {binary, absent}) {
+    EXPECT_EQ(ValueNumber(other), std::nullopt);
+    EXPECT_EQ(ValueText(other), L"");
+  }
+}
 
 TEST(Runtime, RunsWhatThisWindowsCanRunAndNothingElse) {
   EXPECT_TRUE(CanRun(MachineAmd64, MachineI386, 0));  // 32-bit runtime on 64-bit Windows
@@ -29,96 +58,88 @@ TEST(Runtime, KnowsWhichBuildsOfArm64WindowsRunX64AndArm) {
 
 class RuntimeImage : public ::testing::Test {
  protected:
-  RuntimeImage() {
-    facts.exists = true;
-    facts.machine = facts.nativeMachine = MachineI386;
-    facts.windowsBuild = 19045;
-  }
-  RuntimeImageFacts facts;
+  CheckResult Judged() const { return RuntimeImageCheck::Judge(facts); }
+  RuntimeImageFacts facts{true, false, 0, L"", MachineI386, MachineI386, 19045};
+  const std::string stopped = "; stops the launch; leaves out runtime.start";
 };
 
+// A runtime that is missing or cannot run here cannot be started to ask it more.
 TEST_F(RuntimeImage, NamesAReadErrorAndNoVerdictOnTheFile) {
   facts.machine = 0;
   facts.readError = 32;
   facts.readErrorText = L"Sharing violation, error 32";
-  Findings findings = JudgeRuntimeImage(facts);
-  EXPECT_TRUE(Says(findings,
-                   L"PROBLEM: bin\\java.exe could not be read (Sharing violation, error"
-                   L" 32), so the doctor cannot tell"));
-  EXPECT_EQ(Summary(findings), L"1 problems, 0 warnings");
-
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.unreadable" + stopped);
+  EXPECT_EQ(Number(Judged(), "runtime.unreadable", "error"), 32);
   facts.readError = 0;
-  EXPECT_TRUE(Says(JudgeRuntimeImage(facts), L"PROBLEM: bin\\java.exe is not a Windows program"));
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.not-a-program" + stopped);
   facts.exists = false;
-  EXPECT_TRUE(Says(JudgeRuntimeImage(facts), L"PROBLEM: There is no bin\\java.exe"));
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.missing" + stopped);
 }
 
-TEST_F(RuntimeImage, SaysWhichBuildOfArm64WindowsItNeeds) {
+TEST_F(RuntimeImage, JudgesX64OnArm64WindowsByItsBuild) {
   facts.nativeMachine = MachineArm64;
   facts.machine = MachineAmd64;
-  EXPECT_TRUE(Says(JudgeRuntimeImage(facts),
-                   L"PROBLEM: bin\\java.exe is built for x64, which this "
-                   L"Windows (ARM64) cannot run:"
-                   L" x64 programs run on ARM64 Windows from Windows 11 (build "
-                   L"22000), and this is"
-                   L" build 19045; ship a runtime built for ARM64.\n"));
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.wrong-machine" + stopped);
+  EXPECT_EQ(Text(Judged(), "runtime.wrong-machine", "machine"), L"x64");
   facts.windowsBuild = 0;
-  const Findings unknown = JudgeRuntimeImage(facts);
-  EXPECT_TRUE(Says(unknown, L"WARNING: Cannot tell whether this Windows (ARM64) runs"));
-  EXPECT_EQ(ExitCode(unknown), 0);
+  EXPECT_EQ(Outline(Judged()), "WARNING runtime.machine-undecided");
   facts.windowsBuild = 22000;
-  EXPECT_TRUE(Says(JudgeRuntimeImage(facts), L"OK: bin\\java.exe is a program for x64"));
-
+  EXPECT_EQ(Outline(Judged()), "OK runtime.image-ok");
   facts.nativeMachine = MachineI386;
-  EXPECT_TRUE(Says(JudgeRuntimeImage(facts),
-                   L"which this Windows (x86) cannot run: ship a runtime built for x86.\n"));
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.wrong-machine" + stopped);
+  EXPECT_EQ(Text(Judged(), "runtime.wrong-machine", "windows"), L"x86");
 }
 
 TEST(Folder, NamesAPathTooLongToStartInAndNamesOutsideTheCodePage) {
   FolderFacts folder;
   folder.path = L"C:\\" + std::wstring(255, L'a');  // 258 characters: the longest that works
   folder.codePage = 1252;
-  EXPECT_TRUE(Says(JudgeFolder(folder), L"OK: The install folder C:\\aaa"));
+  EXPECT_EQ(Outline(InstallFolderCheck::Judge(folder)), "OK install.folder-ok");
   folder.path += L"a";
-  EXPECT_TRUE(Says(JudgeFolder(folder),
-                   L"PROBLEM: The install folder's path is 259 characters"
-                   L" long; Windows starts no program in a folder of more"
-                   L" than 258"));
-
+  // Neither probe is started in it: both would only fail on the same cause.
+  EXPECT_EQ(Outline(InstallFolderCheck::Judge(folder)),
+            "PROBLEM install.path-too-long, NOTE install.probes-left-out; stops the launch; leaves "
+            "out runtime.start, interpreter");
+  EXPECT_EQ(Number(InstallFolderCheck::Judge(folder), "install.path-too-long", "length"), 259);
   folder.path = L"D:\\installs\\shortcuts \u03a9";
   folder.outsideCodePage = L"shortcuts \u03a9";
-  const Findings findings = JudgeFolder(folder);
-  EXPECT_TRUE(Says(findings,
-                   L"WARNING: The folder \"shortcuts \u03a9\" in the install folder's"
-                   L" path has characters that this Windows' code page (1252) cannot"
-                   L" hold"));
-  EXPECT_EQ(Summary(findings), L"0 problems, 1 warnings");
-
+  const CheckResult result = InstallFolderCheck::Judge(folder);
+  EXPECT_EQ(Outline(result), "WARNING install.outside-code-page");
+  EXPECT_EQ(Text(result, "install.outside-code-page", "name"), L"shortcuts \u03a9");
+  EXPECT_EQ(Number(result, "install.outside-code-page", "codePage"), 1252);
   folder.networkPath = true;
   folder.path = L"\\\\server\\share\\Orbisk";
-  EXPECT_EQ(Summary(JudgeFolder(folder)),
-            L"1 problems, 0 warnings");  // and nothing beside
+  EXPECT_EQ(Outline(InstallFolderCheck::Judge(folder)),
+            "PROBLEM install.network-path; stops the launch");  // and nothing beside
 }
 
+// The launcher asks the shell for a bare cmd.exe, which Windows looks for in its folder first.
+TEST(Folder, StopsTheLaunchOnACommandInterpreterOfItsOwn) {
+  ForeignInterpreterFacts facts;
+  EXPECT_EQ(Outline(ForeignInterpreterCheck::Judge(facts)), "");
+  facts.found = {L"CMD.EXE"};
+  const CheckResult result = ForeignInterpreterCheck::Judge(facts);
+  EXPECT_EQ(Outline(result), "PROBLEM install.foreign-interpreter; stops the launch");
+  EXPECT_EQ(Text(result, "install.foreign-interpreter", "file"), L"CMD.EXE");
+}
+
+// The launch check starts in the install folder, so that no shortcut stops it.
 TEST(Shortcuts, JudgesEachToThisLauncherAndSaysWhatItCouldNotRead) {
   ShortcutFacts shortcuts;
   shortcuts.installFolder = LR"(C:\Orbisk)";
-  EXPECT_TRUE(Says(JudgeShortcuts(shortcuts), L"OK: No shortcut in the Start menu"));
+  EXPECT_EQ(Number(ShortcutsCheck::Judge(shortcuts), "shortcuts.ok", "shortcuts"), 0);
   ShortcutFacts::Link good{L"a.lnk", L"", LR"(C:\Orbisk\Dunvelt.exe)", LR"(C:\Orbisk)", true};
   shortcuts.links = {good, good};
-  EXPECT_TRUE(Says(JudgeShortcuts(shortcuts), L"OK: 2 shortcuts to this Dunvelt.exe start it"));
-
+  EXPECT_EQ(Number(ShortcutsCheck::Judge(shortcuts), "shortcuts.ok", "shortcuts"), 2);
   shortcuts.links.push_back({L"b.lnk", L"", good.target, LR"(C:\Windows)", false});
   shortcuts.links.push_back({L"c.lnk", L"Access is denied, error 5", L"", L"", false});
   shortcuts.unlistedFolders = {{LR"(C:\Users\ana\Desktop)", L"Access is denied, error 5"}};
-  const Findings findings = JudgeShortcuts(shortcuts);
-  EXPECT_TRUE(Says(findings, LR"(PROBLEM: The shortcut b.lnk starts Dunvelt.exe in "C:\Windows")"));
-  EXPECT_TRUE(Says(findings,
-                   L"WARNING: Cannot tell whether the shortcut c.lnk starts this"
-                   L" Dunvelt.exe: it could not be read (Access is denied, error 5)."));
-  EXPECT_TRUE(Says(findings, LR"(WARNING: Cannot tell whether the folder C:\Users\ana\Desktop)"));
-  EXPECT_EQ(Summary(findings), L"1 problems, 2 warnings");
-  EXPECT_FALSE(Says(findings, L"OK:"));
+  const CheckResult result = ShortcutsCheck::Judge(shortcuts);
+  EXPECT_EQ(Outline(result),
+            "PROBLEM shortcuts.starts-elsewhere, WARNING shortcuts.unreadable, WARNING "
+            "shortcuts.folder-unlisted");
+  EXPECT_EQ(Text(result, "shortcuts.starts-elsewhere", "startIn"), LR"(C:\Windows)");
+  EXPECT_EQ(Text(result, "shortcuts.unreadable", "shortcut"), L"c.lnk");
 }
 
 // A 32-bit program expands %ProgramFiles% to the 32-bit folder; a 64-bit installer meant the
@@ -145,6 +166,7 @@ class RuntimeStart : public ::testing::Test {
     probe.started = probe.ended = probe.archive.started = probe.archive.ended = true;
     probe.deadlineSeconds = probe.archive.deadlineSeconds = 10;
   }
+  CheckResult Judged() const { return RuntimeStartCheck::Judge(probe); }
   RuntimeProbe probe;
 };
 
@@ -155,46 +177,35 @@ TEST_F(RuntimeStart, AsksTheRuntimeWhatTheLaunchAsksIt) {
   EXPECT_EQ(asked.rfind(L"--dry-run -", 0), 0U);
   EXPECT_EQ(asked.substr(asked.find(L' ')), launch.substr(launch.find(L' ')));
   EXPECT_EQ(ArchiveRunArguments(), L"-Xshare:on " + asked);
-  const Findings findings = JudgeRuntimeStart(probe);
-  EXPECT_TRUE(Says(findings, L"OK: bin\\java.exe loads the application's module orbisk"));
-  EXPECT_TRUE(Says(findings, L"OK: bin\\java.exe maps a class-data archive with the launcher's"));
-  EXPECT_EQ(ExitCode(findings), 0);
+  EXPECT_EQ(Outline(Judged()), "OK runtime.starts, OK runtime.archive-ok");
 }
 
 // Without one the application still starts, only slower: a warning with the JVM's words, what a
-// start costs here and what an archive saves, and the user's options that turn it off.
+// start costs here, and the user's options that turn it off.
 TEST_F(RuntimeStart, WarnsOfAStartWithoutAClassDataArchive) {
   probe.tookMs = 1960;
   probe.archive.exitCode = 1;
   probe.archive.output = L"Specified shared archive not found (lib/orbisk.jsa).\r\n";
   probe.javaOptions = {{L"JAVA_TOOL_OPTIONS", L"-Xmx2g"}};
-  Findings findings = JudgeRuntimeStart(probe);
-  EXPECT_EQ(Summary(findings), L"0 problems, 1 warnings");
-  EXPECT_TRUE(Says(findings,
-                   L"code 1: \"Specified shared archive not found (lib/orbisk.jsa).\". Without an"
-                   L" archive, every start reads and links the runtime's and the application's"
-                   L" classes afresh: the doctor's dry run took 1.9 s here, and in Dunvelt's"
-                   L" measurements an application archive showed the application's window about " +
-                       std::to_wstring(ArchiveSavesPercent) +
-                       L" percent sooner. See docs/packaging.md, \"A faster start\".\n"));
-
+  EXPECT_EQ(Outline(Judged()),
+            "OK runtime.starts, NOTE runtime.user-option, WARNING runtime.no-archive");
+  EXPECT_TRUE(Says(Judged(), "runtime.no-archive",
+                   L"code 1: \"Specified shared archive not found (lib/orbisk.jsa).\". "));
+  EXPECT_EQ(Number(Judged(), "runtime.no-archive", "dryRunMs"), 1960);
+  EXPECT_EQ(Fact<bool>(Judged(), "runtime.no-archive", "turnedOff"), false);
   // _JAVA_OPTIONS come after the command line, so that the probe passes there without one.
   probe.archive.exitCode = 0;
   probe.javaOptions.push_back({L"_JAVA_OPTIONS", L"-Xshare:off"});
-  EXPECT_TRUE(Says(JudgeRuntimeStart(probe),
-                   L"WARNING: bin\\java.exe starts without a class-data archive in every launch."
-                   L" The runtime also reads, set for this user: _JAVA_OPTIONS = \"-Xshare:off\"."
-                   L" -Xshare:off there turns the archive off in every launch: remove it."));
+  EXPECT_EQ(Fact<bool>(Judged(), "runtime.no-archive", "turnedOff"), true);
 }
 
 TEST_F(RuntimeStart, CannotTellOfTheArchiveWhenItsRunHangsAndAsksNoneAfterAFailedDryRun) {
   probe.archive.ended = false;
   probe.archive.endedByDoctor = {L"java.exe"};
-  EXPECT_TRUE(Says(JudgeRuntimeStart(probe),
-                   L"NOTE: Cannot tell whether bin\\java.exe maps a class-data archive with the"
-                   L" launcher's options: started once more with -Xshare:on"));
+  EXPECT_EQ(Outline(Judged()), "OK runtime.starts, NOTE runtime.archive-unknown");
+  EXPECT_EQ(Number(Judged(), "runtime.archive-unknown", "deadlineSeconds"), 10);
   probe.exitCode = 1;
-  EXPECT_FALSE(Says(JudgeRuntimeStart(probe), L"archive"));
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.refused; stops the launch");
 }
 
 TEST_F(RuntimeStart, QuotesTheRefusalAndNamesTheHeapA32BitRuntimeCannotHave) {
@@ -202,46 +213,45 @@ TEST_F(RuntimeStart, QuotesTheRefusalAndNamesTheHeapA32BitRuntimeCannotHave) {
   probe.output =
       L"Error occurred during initialization of VM\r\n"
       L"Could not reserve enough space for 1048576KB object heap\r\n";
-  Findings findings = JudgeRuntimeStart(probe);
-  EXPECT_EQ(Summary(findings), L"1 problems, 0 warnings");
-  EXPECT_TRUE(Says(findings,
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.heap-refused; stops the launch");
+  EXPECT_EQ(Number(Judged(), "runtime.heap-refused", "exitCode"), 1);
+  EXPECT_TRUE(Says(Judged(), "runtime.heap-refused",
                    L"refused it with code 1: \"Error occurred during initialization of VM\""
                    L" \"Could not reserve enough space for 1048576KB object heap\"."));
-  EXPECT_TRUE(Says(findings, L"on 64-bit Windows, ship a 64-bit runtime"));
-
   probe.output =
       L"Error occurred during initialization of boot layer\r\n"
       L"java.lang.module.FindException: Module orbisk not found\r\n";
-  findings = JudgeRuntimeStart(probe);
-  EXPECT_TRUE(Says(findings, L"The runtime has no module orbisk, which the launcher starts"));
-  EXPECT_TRUE(Says(findings, L"jlink --add-modules orbisk"));
-  EXPECT_FALSE(Says(findings, L"heap"));
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.module-missing; stops the launch");
 }
 
 // They change every launch, so they are named, as a note when all is well and as a suspect when
 // the runtime refuses; the JVM's own "Picked up" line is no reason to quote.
 TEST_F(RuntimeStart, NamesTheJavaOptionsOfThisMachine) {
   probe.javaOptions = {{L"JDK_JAVA_OPTIONS", L"-Xmx4g"}, {L"_JAVA_OPTIONS", L"-Dx=1"}};
-  Findings findings = JudgeRuntimeStart(probe);
-  EXPECT_TRUE(Says(findings, L"NOTE: The runtime also reads JDK_JAVA_OPTIONS = \"-Xmx4g\""));
-  EXPECT_EQ(Summary(findings), L"0 problems, 0 warnings");
-
+  EXPECT_EQ(Outline(Judged()),
+            "OK runtime.starts, NOTE runtime.user-option, NOTE runtime.user-option, OK "
+            "runtime.archive-ok");
+  EXPECT_EQ(Text(Judged(), "runtime.user-option", "variable"), L"JDK_JAVA_OPTIONS");
   probe.exitCode = 1;
   probe.output = L"NOTE: Picked up JDK_JAVA_OPTIONS: -Xmx4g\nInvalid maximum heap size: -Xmx4g\n";
-  findings = JudgeRuntimeStart(probe);
-  ASSERT_EQ(findings.size(), 1U);
-  EXPECT_TRUE(Says(findings, L"code 1: \"Invalid maximum heap size: -Xmx4g\"."));
-  EXPECT_TRUE(Says(findings, L"JDK_JAVA_OPTIONS = \"-Xmx4g\"; _JAVA_OPTIONS = \"-Dx=1\""));
+  const CheckResult result = Judged();
+  EXPECT_EQ(Outline(result), "PROBLEM runtime.refused; stops the launch");
+  EXPECT_TRUE(Says(result, "runtime.refused", L"code 1: \"Invalid maximum heap size: -Xmx4g\"."));
+  EXPECT_TRUE(
+      Says(result, "runtime.refused", L"JDK_JAVA_OPTIONS = \"-Xmx4g\"; _JAVA_OPTIONS = \"-Dx=1\""));
 }
 
 TEST_F(RuntimeStart, SaysWhatHungAndWhatTheDoctorEnded) {
   probe.ended = false;
   probe.endedByDoctor = {L"java.exe", L"java.exe"};
   probe.output = std::wstring(200000, L'x');
-  const Findings findings = JudgeRuntimeStart(probe);
-  EXPECT_TRUE(Says(findings, L"did not finish within 10 s"));
-  EXPECT_TRUE(Says(findings, L"The doctor ended what was still running: java.exe, java.exe."));
-  EXPECT_LT(Printed(findings).size(), 1000U);  // a flood is not copied into the report
+  const CheckResult result = Judged();
+  EXPECT_EQ(Outline(result), "PROBLEM runtime.hangs; stops the launch");
+  EXPECT_EQ(Number(result, "runtime.hangs", "deadlineSeconds"), 10);
+  EXPECT_EQ(EndedByDoctor(probe.endedByDoctor),
+            L" The doctor ended what was still running: java.exe, java.exe.");
+  EXPECT_TRUE(Says(result, "runtime.hangs", EndedByDoctor(probe.endedByDoctor)));
+  EXPECT_LT(result.findings[0].text.size(), 1000U);  // a flood is not copied into the report
 }
 
 TEST(CommandLine, QuotesWhatArgvReadsBackAsOneArgument) {
@@ -256,38 +266,38 @@ TEST(CommandLine, QuotesWhatArgvReadsBackAsOneArgument) {
 class Interpreter : public ::testing::Test {
  protected:
   Interpreter() {
-    probe.installFolder = LR"(C:\Program Files\Orbisk)";
+    probe.ranIn = probe.installFolder = LR"(C:\Program Files\Orbisk)";
     probe.started = probe.answered = probe.ranInInstallFolder = true;
-    probe.ranIn = probe.installFolder;
   }
+  CheckResult Judged() const { return InterpreterCheck::Judge(probe); }
   InterpreterProbe probe;
 };
 
+// An AutoRun value that is not there, or empty, is none.
 TEST_F(Interpreter, WarnsOfWhatItsInterpreterMayIgnoreWhenTheProbePasses) {
-  probe.autoRuns = {{L"HKCU", L"cd /d %USERPROFILE%"}};
-  probe.disableCmd = 1;
-  const Findings findings = JudgeInterpreter(probe);
-  EXPECT_EQ(Summary(findings), L"0 problems, 2 warnings");
-  EXPECT_TRUE(Says(findings, L"WARNING: cmd.exe runs the AutoRun command \"cd /d %USERPROFILE%\""));
-  EXPECT_TRUE(Says(findings, L"(DisableCMD = 1 in HKCU"));
-  EXPECT_EQ(ExitCode(findings), 0);
+  const RegistryValue absent{L"HKLM", L"AutoRun", false, 0, {}, L""};
+  probe.autoRuns = {RegSz(L"cd /d %USERPROFILE%"), absent, RegSz(L"")};
+  probe.disableCmd = RegDword(1);
+  const CheckResult result = Judged();
+  EXPECT_EQ(
+      Outline(result),
+      "OK interpreter.runs, WARNING interpreter.autorun, WARNING interpreter.disabled-by-policy");
+  EXPECT_EQ(Text(result, "interpreter.autorun", "command"), L"cd /d %USERPROFILE%");
+  EXPECT_EQ(Text(result, "interpreter.autorun", "key"), L"HKCU");
+  EXPECT_EQ(Number(result, "interpreter.disabled-by-policy", "disableCmd"), 1);
 }
 
 TEST_F(Interpreter, NamesTheCauseWhenItRanElsewhere) {
   probe.ranInInstallFolder = false;
   probe.ranIn = LR"(C:\Users\ana)";
-  probe.autoRuns = {{L"HKLM", L"cd /d %USERPROFILE%"}};
-  Findings findings = JudgeInterpreter(probe);
-  EXPECT_EQ(Summary(findings), L"1 problems, 0 warnings");
-  EXPECT_TRUE(
-      Says(findings, LR"(PROBLEM: cmd.exe ran in "C:\Users\ana", not in the install folder)"));
-  EXPECT_TRUE(Says(findings, L"\"cd /d %USERPROFILE%\" in HKLM"));
-
+  probe.autoRuns = {RegSz(L"cd /d %USERPROFILE%", L"HKLM")};
+  EXPECT_EQ(Outline(Judged()), "PROBLEM interpreter.elsewhere; stops the launch");
+  EXPECT_EQ(Text(Judged(), "interpreter.elsewhere", "ranIn"), LR"(C:\Users\ana)");
+  EXPECT_TRUE(Says(Judged(), "interpreter.elsewhere", L"\"cd /d %USERPROFILE%\" in HKLM"));
   probe.autoRuns.clear();
   probe.networkPath = true;
-  findings = JudgeInterpreter(probe);
-  EXPECT_TRUE(Says(findings, L"cannot run in a network path (UNC)"));
-  EXPECT_FALSE(Says(findings, L"AutoRun"));
+  EXPECT_TRUE(Says(Judged(), "interpreter.elsewhere", L"(UNC)"));
+  EXPECT_FALSE(Says(Judged(), "interpreter.elsewhere", L"AutoRun"));
 }
 
 TEST_F(Interpreter, NamesAnAutoRunThatHoldsIt) {
@@ -295,21 +305,39 @@ TEST_F(Interpreter, NamesAnAutoRunThatHoldsIt) {
   probe.ranIn.clear();
   probe.deadlineSeconds = 5;
   probe.endedByDoctor = {L"cmd.exe", L"conhost.exe"};
-  probe.autoRuns = {{L"HKCU", L"pause"}};
-  const Findings findings = JudgeInterpreter(probe);
-  ASSERT_EQ(findings.size(), 1U);
-  EXPECT_TRUE(Says(findings, L"did not run its command within 5 s"));
-  EXPECT_TRUE(Says(findings, L"ended what was still running: cmd.exe, conhost.exe."));
-  EXPECT_TRUE(Says(findings, L"\"pause\" in HKCU. One that waits for input"));
+  probe.autoRuns = {RegSz(L"pause")};
+  const CheckResult result = Judged();
+  EXPECT_EQ(Outline(result), "PROBLEM interpreter.hangs; stops the launch");
+  EXPECT_EQ(Number(result, "interpreter.hangs", "deadlineSeconds"), 5);
+  EXPECT_TRUE(Says(result, "interpreter.hangs", EndedByDoctor(probe.endedByDoctor)));
+  EXPECT_TRUE(Says(result, "interpreter.hangs", L"\"pause\" in HKCU."));
 }
 
 TEST_F(Interpreter, BlamesThePolicyWhenItRanNothing) {
   probe.answered = false;
-  probe.disableCmd = 1;
-  const Findings findings = JudgeInterpreter(probe);
-  ASSERT_EQ(findings.size(), 1U);
-  EXPECT_TRUE(Says(findings, L"PROBLEM: cmd.exe started but did not run its command"));
-  EXPECT_TRUE(Says(findings, L"The cause is the policy \"Prevent access to the command prompt\""));
+  probe.disableCmd = RegSz(L"1");  // as a policy file may have written it
+  EXPECT_EQ(Outline(Judged()), "PROBLEM interpreter.no-answer; stops the launch");
+  EXPECT_EQ(Number(Judged(), "interpreter.no-answer", "disableCmd"), 1);
+}
+
+// Fleet tools run scripts as SYSTEM, services run in session 0, and only WinSta0 has a desktop
+// that a screen shows: there the launch would open where nobody sees it, and the shortcuts
+// looked at would be another account's.
+TEST(UserSession, LeavesOutTheUsersThingsWhereTheUserIsNot) {
+  UserSessionFacts user{L"PC\\ana", L"S-1-5-21-1004336348-1001", true, 1, L"WinSta0", true, L""};
+  EXPECT_EQ(Outline(UserSessionCheck::Judge(user)), "");
+  UserSessionFacts system = user, service = user, station = user, hidden = user;
+  system.sid = L"S-1-5-18";
+  service.sessionId = 0;
+  station.windowStation = L"Service-0x0-3e7$";
+  hidden.stationVisible = false;
+  for (const UserSessionFacts& facts : {system, service, station, hidden}) {
+    const CheckResult result = UserSessionCheck::Judge(facts);
+    EXPECT_EQ(Outline(result), "NOTE user.not-the-user; leaves out shortcuts, launch");
+    EXPECT_EQ(Text(result, "user.not-the-user", "windowStation"), facts.windowStation);
+  }
+  user.windowStation = L"winsta0";
+  EXPECT_EQ(Outline(UserSessionCheck::Judge(user)), "");
 }
 
 class Launch : public ::testing::Test {
@@ -318,17 +346,26 @@ class Launch : public ::testing::Test {
     outcome.started = outcome.ended = outcome.runtimeStarted = outcome.watched = true;
     outcome.runtimeCommand = L"\"bin\\java.exe\" -m orbisk/x.Main";
   }
+  CheckResult Judged() const { return LaunchCheck::Judge(outcome); }
   LaunchOutcome outcome;
+  const std::string ran = "NOTE launch.starting, OK launch.launcher-ends, OK launch.runtime-runs, ";
 };
+
+// It opens the application, so that it says so first, and says why when it is left out.
+TEST_F(Launch, IsAnnouncedAndLeftOutWhenAskedOrPointless) {
+  EXPECT_EQ(Outline(Judged()), ran + "OK launch.no-window");
+  outcome.started = false;
+  EXPECT_EQ(Outline(Judged()), "NOTE launch.starting, PROBLEM launch.not-started");
+  EXPECT_EQ(Outline({{LaunchNotAsked(), LaunchStopped()}, false, {}}),
+            "NOTE launch.not-asked, NOTE launch.left-out");
+}
 
 TEST_F(Launch, PointsAtTheConsoleWhenTheRuntimeEndsWithAFailure) {
   outcome.runtimeEnded = true;
   outcome.runtimeExitCode = 1;
   outcome.runtimeLivedMs = 412;
-  const Findings findings = JudgeLaunch(outcome);
-  EXPECT_TRUE(Says(findings, L"but ended after 0.4 s with code 1"));
-  EXPECT_TRUE(Says(findings, L"type: \"bin\\java.exe\" -m orbisk/x.Main\n"));
-  EXPECT_EQ(ExitCode(findings), 1);
+  EXPECT_TRUE(Has(Judged(), "launch.runtime-failed", Verdict::Problem));
+  EXPECT_TRUE(Says(Judged(), "launch.runtime-failed", L"type: " + outcome.runtimeCommand));
 }
 
 // A desktop shows other programs' windows too; only the launch's, and the console and terminal
@@ -338,41 +375,25 @@ TEST_F(Launch, BlamesOnlyTheLaunchForAWindow) {
       {L"pid 9 outlook.exe \"Reminder: salary talk\"", L"outlook.exe", 9, false},
       {L"pid 12 cmd.exe ConsoleWindowClass", L"cmd.exe", 12, true},
       {L"pid 14 conhost.exe", L"conhost.exe", 14, false}};
-  Findings findings = JudgeLaunch(outcome);
-  EXPECT_EQ(Summary(findings), L"2 problems, 0 warnings");
-  EXPECT_TRUE(Says(findings,
-                   L"NOTE: Another program showed a window while the launch was"
-                   L" watched: outlook.exe (pid 9)."));
-  EXPECT_FALSE(Says(findings, L"salary"));
-  EXPECT_TRUE(Says(findings, L"PROBLEM: A window was shown: pid 12 cmd.exe"));
-  EXPECT_TRUE(Says(findings, L"PROBLEM: A window was shown: pid 14 conhost.exe"));
-
-  outcome.otherWindows.erase(outcome.otherWindows.begin() + 1, outcome.otherWindows.end());
-  findings = JudgeLaunch(outcome);
-  EXPECT_TRUE(Says(findings, L"OK: The launch showed no window but the application's"));
-}
-
-TEST(LaunchCheck, IsAnnouncedAndLeftOutWhenAskedOrPointless) {
+  const CheckResult result = Judged();
   EXPECT_EQ(
-      Line(LaunchAnnouncement()).rfind(L"NOTE: Starting Dunvelt.exe: the application will open", 0),
-      0U);
-  EXPECT_EQ(WhyNoLaunch(false, false), L"");
-  EXPECT_NE(WhyNoLaunch(true, false).find(L"--no-launch"), std::wstring::npos);
-  EXPECT_NE(WhyNoLaunch(false, true).find(L"the problems above stop every launch"),
-            std::wstring::npos);
+      Outline(result),
+      ran + "NOTE launch.other-window, PROBLEM launch.window-shown, PROBLEM launch.window-shown");
+  EXPECT_TRUE(Says(result, "launch.other-window", L"outlook.exe (pid 9)"));
+  for (const Finding& finding : result.findings) {
+    EXPECT_EQ(finding.text.find(L"salary"), std::wstring::npos) << finding.id;
+  }
+  outcome.otherWindows.resize(1);
+  EXPECT_TRUE(Has(Judged(), "launch.no-window", Verdict::Ok));
 }
 
 TEST_F(Launch, TellsWindowsTerminalApartAndNeverPassesWhatItCouldNotSee) {
   outcome.otherWindows = {{L"pid 7 WindowsTerminal.exe", L"WindowsTerminal.exe", 7, false}};
-  Findings findings = JudgeLaunch(outcome);
-  EXPECT_TRUE(Says(findings, L"PROBLEM: A window was shown: pid 7 WindowsTerminal.exe."));
-  EXPECT_TRUE(Says(findings, L"set the default terminal application to Windows Console Host"));
-
+  EXPECT_EQ(Outline(Judged()), ran + "PROBLEM launch.window-shown");
+  EXPECT_TRUE(Says(Judged(), "launch.window-shown", L"Windows Console Host"));
   outcome.otherWindows.clear();
   outcome.watched = false;
-  findings = JudgeLaunch(outcome);
-  EXPECT_TRUE(Says(findings, L"WARNING: Cannot tell whether a window was shown"));
-  EXPECT_FALSE(Says(findings, L"no window"));
+  EXPECT_EQ(Outline(Judged()), ran + "WARNING launch.not-watched");
 }
 
 }  // namespace

@@ -1,15 +1,17 @@
-#include "guards.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
-#include "printed.h"
+#include "archive_folder.h"
+#include "event_logs.h"
+#include "findings.h"
+#include "mark_of_the_web.h"
+#include "prevalence_rule.h"
+#include "signatures.h"
 
 namespace dunvelt::doctor {
 namespace {
-
-// --- Signatures ------------------------------------------------------------------------------
 
 class Signatures : public ::testing::Test {
  protected:
@@ -19,10 +21,7 @@ class Signatures : public ::testing::Test {
                    {L"bin\\unsigned.dll", L"", TrustNoSignature},
                    {L"bin\\altered.dll", L"", TrustBadDigest}};
   }
-  void SmartAppControl(std::uint32_t state) {
-    facts.smartAppControlFound = true;
-    facts.smartAppControl = state;
-  }
+  CheckResult Judged() const { return SignaturesCheck::Judge(facts); }
   SignatureFacts facts;
 };
 
@@ -42,43 +41,26 @@ TEST_F(Signatures, ClassifiesWhatWinVerifyTrustSays) {
 // With Smart App Control on, every file it blocks is a problem of its own, and no launch can
 // start; an altered file is a problem whatever it is set to.
 TEST_F(Signatures, SmartAppControlOnBlocksEachUnsignedFileAndStopsTheLaunch) {
-  SmartAppControl(1);
-  GuardFindings judged = JudgeSignatures(facts);
-  EXPECT_TRUE(Says(judged.findings,
-                   L"PROBLEM: Smart App Control is on and blocks bin\\unsigned.dll, which is not"
-                   L" signed: sign it; scripts/sign-install.sh"));
-  EXPECT_TRUE(Says(judged.findings,
-                   L"PROBLEM: bin\\altered.dll was changed after it was signed"
-                   L" (TRUST_E_BAD_DIGEST)"));
-  EXPECT_EQ(Summary(judged.findings), L"2 problems, 0 warnings");
-  EXPECT_TRUE(judged.stopsLaunch);
-
-  SmartAppControl(0);
-  judged = JudgeSignatures(facts);
-  EXPECT_TRUE(Says(judged.findings,
-                   L"WARNING: 1 of the 4 programs and DLLs of the install are not signed, or not"
-                   L" so that Windows trusts them: bin\\unsigned.dll. Smart App Control is off"));
-  EXPECT_EQ(Summary(judged.findings), L"1 problems, 1 warnings");
-  EXPECT_FALSE(judged.stopsLaunch);
-
-  SmartAppControl(2);
-  judged = JudgeSignatures(facts);
-  EXPECT_TRUE(Says(judged.findings, L"Smart App Control is in evaluation on this Windows"));
-  EXPECT_EQ(Summary(judged.findings), L"1 problems, 1 warnings");
+  facts.smartAppControl = RegDword(1);
+  EXPECT_EQ(Outline(Judged()),
+            "PROBLEM signatures.altered, PROBLEM signatures.blocked; stops the launch");
+  facts.smartAppControl = RegDword(0);
+  EXPECT_EQ(Outline(Judged()), "PROBLEM signatures.altered, WARNING signatures.not-trusted");
+  facts.smartAppControl = RegDword(2);  // in evaluation: it may turn itself on
+  EXPECT_EQ(Outline(Judged()), "PROBLEM signatures.altered, WARNING signatures.not-trusted");
+  facts.smartAppControl = RegDword(7);  // a state of a later Windows
+  EXPECT_EQ(Outline(Judged()),
+            "NOTE signatures.smart-app-control-unknown, PROBLEM signatures.altered, WARNING "
+            "signatures.not-trusted");
+  EXPECT_EQ(Text(Judged(), "signatures.smart-app-control-unknown", "state"), L"7");
 }
 
 // As on Windows 10 and under every test install: unsigned, and nothing here that blocks it.
 TEST_F(Signatures, UnsignedWhereThereIsNoSmartAppControlIsANote) {
   facts.files.pop_back();
-  const GuardFindings judged = JudgeSignatures(facts);
-  EXPECT_TRUE(Says(judged.findings, L"NOTE: 1 of the 3 programs and DLLs"));
-  EXPECT_TRUE(Says(judged.findings, L"This Windows has no Smart App Control"));
-  EXPECT_EQ(Summary(judged.findings), L"0 problems, 0 warnings");
-  EXPECT_FALSE(judged.stopsLaunch);
-
+  EXPECT_EQ(Outline(Judged()), "NOTE signatures.not-trusted");
   facts.files.pop_back();
-  EXPECT_EQ(Printed(JudgeSignatures(facts).findings),
-            L"OK: All 2 programs and DLLs of the install are signed.\n");
+  EXPECT_EQ(Outline(Judged()), "OK signatures.ok");
 }
 
 TEST_F(Signatures, NamesWhatItCannotTellAndBoundsWhatItLists) {
@@ -88,30 +70,21 @@ TEST_F(Signatures, NamesWhatItCannotTellAndBoundsWhatItLists) {
                  {L"Dunvelt.exe", L"", 0}};
   facts.notChecked = 7;
   facts.unlistedFolders = {{L"lib\\secret", L"Access is denied, error 5"}};
-  facts.smartAppControlError = L"Access is denied, error 5";
-  const Findings findings = JudgeSignatures(facts).findings;
-  EXPECT_TRUE(Says(findings, L"NOTE: Cannot tell whether Smart App Control is on"));
-  EXPECT_TRUE(Says(findings,
-                   L"WARNING: Cannot tell whether Windows trusts the signatures of"
-                   L" bin\\odd.dll (0x80092026)"));
-  EXPECT_TRUE(Says(findings,
-                   L"bin\\old.dll (its certificate has expired and the signature has"
-                   L" no timestamp, CERT_E_EXPIRED)"));
-  EXPECT_TRUE(Says(findings, L"NOTE: The doctor could not read bin\\locked.dll (Sharing"));
-  EXPECT_TRUE(Says(findings, L"NOTE: The doctor could not list the folder lib\\secret"));
-  EXPECT_TRUE(Says(findings, L"NOTE: The install has 7 more programs and DLLs than the 5000"));
-  EXPECT_FALSE(Says(findings, L"OK:"));
-
+  facts.smartAppControl.error = L"Access is denied, error 5";
+  // Unread, Smart App Control may be on, and block old.dll.
+  EXPECT_EQ(Outline(Judged()),
+            "NOTE signatures.smart-app-control-unread, WARNING signatures.not-trusted, WARNING "
+            "signatures.unknown, NOTE signatures.unread, NOTE signatures.folder-unlisted, NOTE "
+            "signatures.too-many");
   facts = {};
-  SmartAppControl(1);
+  facts.smartAppControl = RegDword(1);
   for (int i = 0; i < 12; ++i)
     facts.files.push_back({L"lib\\" + std::to_wstring(i), L"", 0x800B0100});
-  const GuardFindings many = JudgeSignatures(facts);
+  const CheckResult many = Judged();
+  EXPECT_EQ(many.findings[9].id, "signatures.blocked");
+  EXPECT_EQ(many.findings.back().id, "signatures.more-blocked");
   EXPECT_EQ(Summary(many.findings), L"11 problems, 0 warnings");
-  EXPECT_TRUE(Says(many.findings, L"PROBLEM: 2 more programs and DLLs of the install"));
 }
-
-// --- The mark of the web ---------------------------------------------------------------------
 
 TEST(Marks, ReadsTheZoneInEveryEncodingAndLineEnd) {
   ZoneIdentifier zone = ParseZoneIdentifier(
@@ -121,7 +94,6 @@ TEST(Marks, ReadsTheZoneInEveryEncodingAndLineEnd) {
   EXPECT_EQ(zone.zone, 3U);
   EXPECT_EQ(zone.hostUrl, L"https://example.com/orbisk.zip");
   EXPECT_EQ(zone.referrerUrl, L"https://example.com/");
-
   const std::string utf16(
       "\xFF\xFE[\0Z\0o\0n\0e\0T\0r\0a\0n\0s\0f\0e\0r\0]\0\n\0Z\0o\0n\0e\0I\0d\0"
       "=\0004\0",
@@ -129,7 +101,6 @@ TEST(Marks, ReadsTheZoneInEveryEncodingAndLineEnd) {
   zone = ParseZoneIdentifier(utf16);
   EXPECT_TRUE(zone.hasZone);
   EXPECT_EQ(zone.zone, 4U);
-
   zone = ParseZoneIdentifier("\xEF\xBB\xBF  [ zonetransfer ]\n zoneid = 3 \nZoneId=0\n");
   EXPECT_EQ(zone.zone, 3U);  // the first one counts
   EXPECT_FALSE(ParseZoneIdentifier("[Other]\nZoneId=3\n").hasZone);
@@ -144,35 +115,25 @@ TEST(Marks, WarnsOfTheInternetZoneAndStopsTheLaunchInTheRestrictedOne) {
   MarkFacts facts;
   facts.installFolder = L"C:\\Orbisk";
   facts.files = {
-      {L"Dunvelt.exe", true, "[ZoneTransfer]\nZoneId=3\nHostUrl=https://x.test/o.zip", L""},
-      {L"bin\\java.exe", false, "", L""},
-      {L"bin\\jli.dll", true, "[ZoneTransfer]\nZoneId=2\n", L""}};
-  GuardFindings judged = JudgeMarks(facts);
-  EXPECT_EQ(
-      Printed(judged.findings)
-          .rfind(L"WARNING: Dunvelt.exe is marked as downloaded from the Internet (mark of the"
-                 L" web, zone 3, from https://x.test/o.zip): SmartScreen asks",
-                 0),
-      0U);
-  EXPECT_TRUE(Says(judged.findings, L"Get-ChildItem -Recurse \"C:\\Orbisk\" | Unblock-File"));
-  EXPECT_EQ(judged.findings.size(), 1U);
-  EXPECT_FALSE(judged.stopsLaunch);
-
-  facts.files[1] = {L"bin\\java.exe", true, "[ZoneTransfer]\r\nZoneId=4\r\n", L""};
-  facts.files.push_back({L"bin\\awt.dll", true, "garbage", L""});
-  facts.files.push_back({L"bin\\net.dll", false, "", L"Access is denied, error 5"});
-  judged = JudgeMarks(facts);
-  EXPECT_TRUE(Says(judged.findings,
-                   L"PROBLEM: bin\\java.exe is marked as coming from a restricted"
-                   L" site (mark of the web, zone 4)"));
-  EXPECT_TRUE(Says(judged.findings, L"NOTE: bin\\awt.dll has a mark of the web"));
-  EXPECT_TRUE(Says(judged.findings,
-                   L"NOTE: Cannot tell whether these files carry a mark of the"
-                   L" web: bin\\net.dll (Access is denied, error 5)."));
-  EXPECT_TRUE(judged.stopsLaunch);
+      {L"Dunvelt.exe", true, {"[ZoneTransfer]\nZoneId=3\nHostUrl=https://x.test/o.zip"}, L""},
+      {L"bin\\java.exe", false, {}, L""},
+      {L"bin\\jli.dll", true, {"[ZoneTransfer]\nZoneId=2\n"}, L""}};
+  CheckResult result = MarkOfTheWebCheck::Judge(facts);
+  EXPECT_EQ(Outline(result), "WARNING mark.internet");
+  EXPECT_EQ(Text(result, "mark.internet", "file"), L"Dunvelt.exe");
+  EXPECT_EQ(Text(result, "mark.internet", "from"), L"https://x.test/o.zip");
+  EXPECT_TRUE(
+      Says(result, "mark.internet", L"Get-ChildItem -Recurse \"C:\\Orbisk\" | Unblock-File"));
+  facts.files[1] = {L"bin\\java.exe", true, {"[ZoneTransfer]\r\nZoneId=4\r\n"}, L""};
+  facts.files.push_back({L"bin\\awt.dll", true, {"garbage"}, L""});
+  facts.files.push_back({L"bin\\net.dll", false, {}, L"Access is denied, error 5"});
+  result = MarkOfTheWebCheck::Judge(facts);
+  EXPECT_EQ(Outline(result),
+            "PROBLEM mark.restricted, WARNING mark.internet, NOTE mark.unreadable, NOTE "
+            "mark.unread; stops the launch");
+  EXPECT_EQ(Text(result, "mark.restricted", "file"), L"bin\\java.exe");
+  EXPECT_EQ(Number(result, "mark.restricted", "zone"), 4);
 }
-
-// --- A zip's temporary folder ----------------------------------------------------------------
 
 TEST(ArchiveFolder, KnowsExplorersAndTheArchiversTemporaryFolders) {
   const std::vector<std::wstring> temps = {L"C:\\Users\\ANA~1\\AppData\\Local\\Temp\\",
@@ -192,15 +153,11 @@ TEST(ArchiveFolder, KnowsExplorersAndTheArchiversTemporaryFolders) {
     EXPECT_EQ(ArchiveTemporaryFolder(elsewhere, temps), L"") << elsewhere;
   }
   EXPECT_EQ(ArchiveTemporaryFolder(temp + L"Temp1_a.zip", {L"", L"\\"}), L"");
-
-  const GuardFindings judged = JudgeArchiveFolder(temp + L"Temp1_orbisk.zip\\orbisk", temps);
-  EXPECT_TRUE(Says(judged.findings, L"PROBLEM: The install folder is inside \"Temp1_orbisk.zip\""));
-  EXPECT_TRUE(Says(judged.findings, L"Extract all first"));
-  EXPECT_TRUE(judged.stopsLaunch);
-  EXPECT_TRUE(JudgeArchiveFolder(temp + L"orbisk", temps).findings.empty());
+  const CheckResult result = ArchiveFolderCheck::Judge({temp + L"Temp1_orbisk.zip\\orbisk", temps});
+  EXPECT_EQ(Outline(result), "PROBLEM guards.zip-folder; stops the launch");
+  EXPECT_EQ(Text(result, "guards.zip-folder", "folder"), L"Temp1_orbisk.zip");
+  EXPECT_EQ(Outline(ArchiveFolderCheck::Judge({temp + L"orbisk", temps})), "");
 }
-
-// --- The event logs --------------------------------------------------------------------------
 
 const wchar_t* const CodeIntegrityEvent =
     LR"(<Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System>)"
@@ -220,7 +177,6 @@ TEST(EventLogs, ReadsTheTimeTheIdAndTheFilesOfAnEvent) {
   EXPECT_EQ(event.fields[1].name, L"File Name");
   EXPECT_EQ(event.fields[1].value,
             L"\\Device\\HarddiskVolume3\\Program Files\\Orbisk\\bin\\jli.dll");
-
   // AppLocker's, in UserData; escaped, in CDATA, and after a comment.
   event = ParseEventXml(
       L"<?xml version='1.0'?><Event><System><EventID Qualifiers=\"0\">8004</EventID></System>"
@@ -234,7 +190,6 @@ TEST(EventLogs, ReadsTheTimeTheIdAndTheFilesOfAnEvent) {
   EXPECT_EQ(event.fields[0].name, L"filepath");
   EXPECT_EQ(event.fields[1].value, L"C:\\Orbisk\\R&D \u03a9\u03a9\\Dunvelt.exe");
   EXPECT_EQ(event.fields[2].value, L"O=A&B");
-
   EXPECT_FALSE(ParseEventXml(L"<Event><System><EventID>x</EventID></System></Event>").parsed);
   EXPECT_FALSE(ParseEventXml(L"<Event><EventData><EventID>5</EventID></EventData>").parsed);
   EXPECT_FALSE(ParseEventXml(L"<<<>>'\"</").parsed);
@@ -271,57 +226,33 @@ TEST(EventLogs, NamesEachBlockOfTheInstallAndEveryLogItCouldNotRead) {
       LR"(<Event><System><EventID>3077</EventID></System><EventData><Data Name='File Name'>)"
       LR"(C:\Windows\System32\odd.dll</Data><Data Name='Process Name'>C:\Program Files\Orbisk\)"
       LR"(bin\java.exe</Data></EventData></Event>)";
-  facts.logs = {{L"Microsoft-Windows-CodeIntegrity/Operational",
-                 true,
-                 L"",
-                 {CodeIntegrityEvent, L"<broken", other, loaded}},
+  const std::wstring unfound = L"The specified channel could not be found, error 15007";
+  const std::vector<std::wstring> integrity{CodeIntegrityEvent, L"<broken", other, loaded};
+  facts.logs = {{L"Microsoft-Windows-CodeIntegrity/Operational", true, L"", integrity},
                 {L"Microsoft-Windows-Windows Defender/Operational", true, L"", {cmd}},
-                {L"Microsoft-Windows-AppLocker/EXE and DLL",
-                 false,
-                 L"The specified channel could not be found, error 15007",
-                 {}}};
-  Findings findings = JudgeEventLogs(facts);
-  EXPECT_TRUE(Says(
-      findings, L"PROBLEM: On 2024-05-01 10:22:13 UTC, Code Integrity kept a file from loading"));
-  EXPECT_TRUE(Says(findings,
-                   L": bin\\jli.dll (event 3033 in"
-                   L" Microsoft-Windows-CodeIntegrity/Operational)"));
-  EXPECT_TRUE(Says(findings,
-                   L"PROBLEM: On 2024-05-02 08:00:00 UTC, Defender's attack surface"
-                   L" reduction blocked a file: C:\\Windows\\System32\\cmd.exe"));
-  EXPECT_TRUE(Says(findings,
-                   L"NOTE: 1 events of Microsoft-Windows-CodeIntegrity/Operational"
-                   L" could not be read"));
-  EXPECT_TRUE(Says(findings,
-                   L"NOTE: Cannot tell what Windows blocked before: the doctor could"
-                   L" not read the event logs Microsoft-Windows-AppLocker/EXE and DLL"
-                   L" (The specified channel could not be found, error 15007)."));
-  EXPECT_TRUE(Says(findings,
-                   L"PROBLEM: At an unknown time, an application control policy"
-                   L" blocked a file: C:\\Windows\\System32\\odd.dll, for bin\\java.exe"));
-  EXPECT_FALSE(Says(findings, L"other.exe"));
-  EXPECT_EQ(Summary(findings), L"3 problems, 0 warnings");
-
+                {L"Microsoft-Windows-AppLocker/EXE and DLL", false, unfound, {}}};
+  CheckResult result = EventLogsCheck::Judge(facts);
+  // Nothing of other.exe; and blocks before stop no launch: the launch check shows any now.
+  EXPECT_EQ(Outline(result),
+            "PROBLEM events.code-integrity-blocked, PROBLEM events.policy-blocked, NOTE "
+            "events.unparsed, PROBLEM events.asr-blocked, NOTE events.unread-logs");
+  EXPECT_EQ(Text(result, "events.code-integrity-blocked", "file"), L"bin\\jli.dll");
+  EXPECT_EQ(Number(result, "events.code-integrity-blocked", "event"), 3033);
+  EXPECT_EQ(
+      Find(result, "events.code-integrity-blocked")->text.rfind(L"On 2024-05-01 10:22:13 UTC", 0),
+      0U);
+  EXPECT_EQ(Text(result, "events.asr-blocked", "file"), L"C:\\Windows\\System32\\cmd.exe");
+  EXPECT_EQ(Text(result, "events.policy-blocked", "file"),
+            L"C:\\Windows\\System32\\odd.dll, for bin\\java.exe");
   facts.logs[0].events.assign(11, CodeIntegrityEvent);
   facts.logs[1].events = {other};
-  facts.logs[2] = {L"Microsoft-Windows-AppLocker/EXE and DLL",
-                   false,
-                   L"The specified channel could not be found, error 15007",
-                   {}};
-  findings = JudgeEventLogs(facts);
-  EXPECT_EQ(Summary(findings), L"10 problems, 0 warnings");
-  EXPECT_TRUE(Says(findings, L"NOTE: 1 more such events of the last 7 days"));
-
+  result = EventLogsCheck::Judge(facts);
+  EXPECT_EQ(Summary(result.findings), L"10 problems, 0 warnings");
+  EXPECT_TRUE(Has(result, "events.more", Verdict::Note));
   facts.logs[0].events.clear();
   facts.logs[1].read = false;
-  facts.logs[1].error = facts.logs[2].error;
-  EXPECT_EQ(Printed(JudgeEventLogs(facts)),
-            L"OK: The event logs Microsoft-Windows-CodeIntegrity/Operational name no block of the"
-            L" install's files or of cmd.exe in the last 7 days.\n"
-            L"NOTE: Cannot tell what Windows blocked before: the doctor could not read the event"
-            L" logs Microsoft-Windows-Windows Defender/Operational and"
-            L" Microsoft-Windows-AppLocker/EXE and DLL (The specified channel could not be found,"
-            L" error 15007). Some of them need an administrator.\n");
+  facts.logs[1].error = unfound;
+  EXPECT_EQ(Outline(EventLogsCheck::Judge(facts)), "OK events.none, NOTE events.unread-logs");
 }
 
 TEST(EventLogs, AsksForTheLastSevenDaysOfTheGivenEvents) {
@@ -329,8 +260,6 @@ TEST(EventLogs, AsksForTheLastSevenDaysOfTheGivenEvents) {
             L"*[System[(EventID=3033 or EventID=3076 or EventID=3077) and"
             L" TimeCreated[timediff(@SystemTime) <= 604800000]]]");
 }
-
-// --- Defender's rule against programs of low prevalence --------------------------------------
 
 TEST(PrevalenceRule, ReadsTheRulesValueWhereverItIsSet) {
   EXPECT_EQ(ParseRuleAction(L""), RuleAction::NotSet);
@@ -347,36 +276,23 @@ TEST(PrevalenceRule, ReadsTheRulesValueWhereverItIsSet) {
             RuleAction::NotSet);
   EXPECT_EQ(RuleActionInList(L"01443614-cd74-433a-b99e-2ecdc07bfc25=", PrevalenceRule),
             RuleAction::Unknown);
-
   PrevalenceFacts facts;
-  EXPECT_TRUE(JudgePrevalenceRule(facts).empty());
-  facts.policyValue = L"1";
-  facts.localValue = L"2";
-  EXPECT_TRUE(Says(JudgePrevalenceRule(facts),
-                   L"WARNING: Defender's attack surface reduction rule against programs of low"
-                   L" prevalence (01443614-cd74-433a-b99e-2ecdc07bfc25) is set to block by group"
-                   L" policy: a new Dunvelt.exe"));
+  EXPECT_TRUE(PrevalenceRuleCheck::Judge(facts).findings.empty());
+  facts.policyValue = RegSz(L"1");
+  facts.localValue = RegSz(L"2");
+  // It may block a new Dunvelt.exe or not: the launch check shows which.
+  CheckResult result = PrevalenceRuleCheck::Judge(facts);
+  EXPECT_EQ(Outline(result), "WARNING prevalence.blocks");
+  EXPECT_EQ(Text(result, "prevalence.blocks", "by"), L"group policy");
+  EXPECT_EQ(Text(result, "prevalence.blocks", "action"), L"block");
   // The policy's own switch turned off leaves the rule to Defender's settings.
-  facts.policySwitchFound = true;
-  EXPECT_TRUE(Says(JudgePrevalenceRule(facts), L"NOTE: Defender's attack surface reduction rule"));
-  facts.managedList = L"01443614-cd74-433a-b99e-2ecdc07bfc25=6";
-  EXPECT_TRUE(Says(JudgePrevalenceRule(facts), L"is set to warn by device management"));
-}
-
-TEST(Guards, StopTheLaunchOnlyForWhatBlocksTheLauncherOrTheRuntime) {
-  GuardFacts facts;
-  facts.installFolder = L"C:\\Orbisk";
-  facts.signatures.files = {{L"Dunvelt.exe", L"", TrustNoSignature}};
-  facts.prevalence.localValue = L"1";
-  facts.events.logs = {{L"Microsoft-Windows-CodeIntegrity/Operational", false, L"error 50", {}}};
-  GuardFindings judged = JudgeGuards(facts);
-  EXPECT_EQ(Summary(judged.findings), L"0 problems, 1 warnings");
-  EXPECT_FALSE(judged.stopsLaunch);
-  facts.temporaryFolders = {L"C:\\"};
-  facts.installFolder = L"C:\\Temp1_orbisk.zip";
-  judged = JudgeGuards(facts);
-  EXPECT_TRUE(judged.stopsLaunch);
-  EXPECT_EQ(judged.findings.front().verdict, Verdict::Problem);
+  facts.policySwitch = RegDword(0);
+  EXPECT_EQ(Text(PrevalenceRuleCheck::Judge(facts), "prevalence.audit", "by"),
+            L"Defender's own settings");
+  facts.managedList = RegSz(L"01443614-cd74-433a-b99e-2ecdc07bfc25=6");
+  result = PrevalenceRuleCheck::Judge(facts);
+  EXPECT_EQ(Text(result, "prevalence.blocks", "action"), L"warn");
+  EXPECT_EQ(Text(result, "prevalence.blocks", "by"), L"device management");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <sstream>
 
 #include "launch_harness.h"
 
@@ -42,6 +43,7 @@ struct DoctorRun {
   DWORD exitCode = STILL_ACTIVE;
   std::vector<std::wstring> lines;
   std::vector<std::wstring> leftRunning;  // what the doctor started and still ran when it ended
+  std::string output;                     // all it printed, as it printed it
 };
 
 // The doctor, run on the arguments as a support person would, its output collected; `during`
@@ -64,7 +66,8 @@ class StandInSetting {
 };
 
 DoctorRun RunDoctor(const std::wstring& name, const std::wstring& arguments,
-                    const std::function<void(Launches&)>& during = {}) {
+                    const std::function<void(Launches&)>& during = {},
+                    const wchar_t* desktop = nullptr) {
   const std::wstring output = winetest::ScratchFolder() + L"\\doctor-" + name + L".txt";
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   const HANDLE file = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
@@ -75,7 +78,7 @@ DoctorRun RunDoctor(const std::wstring& name, const std::wstring& arguments,
     launches.HoldRuntimes();
     SetEnvironmentVariableW(L"DUNVELT_STANDIN_WINDOW", L"1");
     const HANDLE doctor = launches.StartCommand(
-        winetest::ScratchFolder(), L"\"" + DoctorPath() + L"\" " + arguments, true, file);
+        winetest::ScratchFolder(), L"\"" + DoctorPath() + L"\" " + arguments, true, file, desktop);
     if (during) during(launches);
     run.exitCode = Launches::ExitCode(doctor);
     CloseHandle(file);
@@ -84,12 +87,14 @@ DoctorRun RunDoctor(const std::wstring& name, const std::wstring& arguments,
     CHECK(launches.AllEnded(), L": what the doctor started must end once the runtime does");
   }
   std::ifstream in(output.c_str(), std::ios::binary);
-  for (std::string line; std::getline(in, line);) {
+  run.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  in.close();
+  std::istringstream printed(run.output);
+  for (std::string line; std::getline(printed, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     run.lines.push_back(winetest::Wide(line));
     std::printf("doctor: %s\n", line.c_str());
   }
-  in.close();
   DeleteFileW(output.c_str());
   return run;
 }
@@ -99,6 +104,9 @@ bool Has(const DoctorRun& run, const std::wstring& verdict, const std::wstring& 
     if (line.rfind(verdict + L": ", 0) == 0 && line.find(words) != std::wstring::npos) return true;
   return false;
 }
+
+// A finding's line ends with its id, which stays when its words change.
+std::wstring Id(const wchar_t* id) { return L"[" + std::wstring(id) + L"]"; }
 
 // Every line a finding, and the closing count, which decides the exit code.
 void CheckCounts(const DoctorRun& run, int problems, int warnings) {
@@ -116,31 +124,32 @@ void CheckCounts(const DoctorRun& run, int problems, int warnings) {
 
 #define CHECK_FINDS(run, verdict, words) \
   CHECK(Has(run, verdict, words), L": no " verdict L" line with: " + std::wstring(words))
+#define CHECK_FINDS_ID(run, verdict, id) CHECK_FINDS(run, verdict, Id(id))
 
 // --- Without a display: the watch cannot tell, which the doctor says ---------------------------
 
 // The doctor's last check starts the launcher; where a problem already stops every launch, it
 // says so instead, and nothing of the launch runs.
-void CheckLaunchLeftOut(const DoctorRun& run, const Install& install, const std::wstring& why) {
-  CHECK_FINDS(run, L"NOTE", why);
+void CheckLaunchLeftOut(const DoctorRun& run, const Install& install, const wchar_t* why) {
+  CHECK_FINDS_ID(run, L"NOTE", why);
   for (const std::wstring& line : run.lines)
-    CHECK(line.find(L"Starting Dunvelt.exe") == std::wstring::npos, L": " + line);
+    CHECK(line.find(Id(L"launch.starting")) == std::wstring::npos, L": " + line);
   CHECK(install.distribution.Records().empty(), L": the runtime must not have been launched");
 }
 
 // An install whose runtime cannot start: the doctor names why, and starts no launch.
 DoctorRun CheckNamesAnUnusableRuntime(const Install& install, const std::wstring& name,
-                                      const std::wstring& why) {
+                                      const wchar_t* why) {
   const DoctorRun run = RunDoctor(name, Quoted(install.folder));
-  CHECK_FINDS(run, L"PROBLEM", why);
-  CheckLaunchLeftOut(run, install, L"the problems above stop every launch");
+  CHECK_FINDS_ID(run, L"PROBLEM", why);
+  CheckLaunchLeftOut(run, install, L"launch.left-out");
   CheckCounts(run, 1, 0);
   return run;
 }
 
 void NamesAMissingRuntime() {
   CheckNamesAnUnusableRuntime(Install(L"doctor-no-runtime", NoRuntime), L"no-runtime",
-                              L"There is no bin\\java.exe in the install folder");
+                              L"runtime.missing");
 }
 
 void NamesARuntimeThatIsNoProgram() {
@@ -148,8 +157,7 @@ void NamesARuntimeThatIsNoProgram() {
   CreateDirectoryW((install.folder + L"\\bin").c_str(), nullptr);
   std::ofstream((install.folder + L"\\bin\\java.exe").c_str(), std::ios::binary)
       << "MZ but no more of a program than that";
-  CheckNamesAnUnusableRuntime(install, L"runtime-garbage",
-                              L"bin\\java.exe is not a Windows program");
+  CheckNamesAnUnusableRuntime(install, L"runtime-garbage", L"runtime.not-a-program");
 }
 
 // A runtime that another program, a virus scanner say, holds open and shares with nobody while
@@ -167,18 +175,19 @@ void NamesARuntimeItCannotRead() {
   LocalFree(words);
   while (!error.empty() && std::wstring(L"\r\n .").find(error.back()) != std::wstring::npos)
     error.pop_back();
-  const DoctorRun run = CheckNamesAnUnusableRuntime(
-      install, L"runtime-locked", L"bin\\java.exe could not be read (" + error + L", error 32)");
+  const DoctorRun run =
+      CheckNamesAnUnusableRuntime(install, L"runtime-locked", L"runtime.unreadable");
+  CHECK_FINDS(run, L"PROBLEM", L"bin\\java.exe could not be read (" + error + L", error 32)");
   CloseHandle(held);
-  CHECK(!Has(run, L"PROBLEM", L"is not a Windows program"), L": a verdict on a file it never read");
+  CHECK(!Has(run, L"PROBLEM", Id(L"runtime.not-a-program")),
+        L": a verdict on a file it never read");
 }
 
 // A 64-bit runtime on a 32-bit Windows: the interpreter cannot start it, and the launcher still
 // ends with 0.
 void NamesARuntimeForAnotherMachine() {
   CheckNamesAnUnusableRuntime(Install(L"doctor-runtime-x64", L"java-standin-x64.exe"),
-                              L"runtime-x64",
-                              L"is built for x64, which this Windows (x86) cannot run");
+                              L"runtime-x64", L"runtime.wrong-machine");
 }
 
 void NamesAMissingModule() {
@@ -186,7 +195,7 @@ void NamesAMissingModule() {
   const StandInSetting setting(L"DUNVELT_STANDIN_MODULES", L"java.base@17\r\njava.desktop@17\r\n");
   const DoctorRun run = RunDoctor(L"no-module", Quoted(install.folder));
   CHECK_FINDS(run, L"PROBLEM", L"\"java.lang.module.FindException: Module orbisk not found\"");
-  CHECK_FINDS(run, L"PROBLEM", L"The runtime has no module orbisk, which the launcher starts");
+  CHECK_FINDS_ID(run, L"PROBLEM", L"runtime.module-missing");
   CheckCounts(run, 1, 0);
 }
 
@@ -197,9 +206,10 @@ void NamesARuntimeThatEndsAtOnce() {
   const Install install(L"doctor-runtime-dies");
   const StandInSetting setting(L"DUNVELT_STANDIN_EXIT_CODE", L"7");
   const DoctorRun run = RunDoctor(L"runtime-dies", Quoted(install.folder));
-  CHECK_FINDS(run, L"NOTE", L"Starting Dunvelt.exe: the application will open");
-  CHECK_FINDS(run, L"PROBLEM", L"with code 7: it refused the command");
-  CHECK_FINDS(run, L"WARNING", L"Cannot tell whether a window was shown");
+  CHECK_FINDS_ID(run, L"NOTE", L"launch.starting");
+  CHECK_FINDS_ID(run, L"PROBLEM", L"launch.runtime-failed");
+  CHECK_FINDS(run, L"PROBLEM", L"with code 7");
+  CHECK_FINDS_ID(run, L"WARNING", L"launch.not-watched");
   CHECK(run.leftRunning.empty(), L": nothing of the launch may be left running");
   CheckCounts(run, 1, 1);
 }
@@ -213,8 +223,8 @@ void NamesAHeapTheRuntimeCannotHave() {
   CHECK_FINDS(run, L"PROBLEM",
               L"refused it with code 1: \"Error occurred during initialization of VM\" \"Could"
               L" not reserve enough space for 1048576KB object heap\"");
-  CHECK_FINDS(run, L"PROBLEM", L"ship a 64-bit runtime");
-  CheckLaunchLeftOut(run, install, L"the problems above stop every launch");
+  CHECK_FINDS_ID(run, L"PROBLEM", L"runtime.heap-refused");
+  CheckLaunchLeftOut(run, install, L"launch.left-out");
   CheckCounts(run, 1, 0);
 }
 
@@ -226,8 +236,9 @@ void WarnsOfARuntimeWithoutAnArchive() {
   const DoctorRun run = RunDoctor(L"no-archive", Quoted(install.folder));
   CHECK_FINDS(run, L"WARNING",
               L"\"Specified shared archive not found (lib/orbisk.jsa).\" \"Error occurred during"
-              L" initialization of VM\". Without an archive, every start");
-  CHECK_FINDS(run, L"OK", L"The runtime started (bin\\java.exe, pid");
+              L" initialization of VM\".");
+  CHECK_FINDS_ID(run, L"WARNING", L"runtime.no-archive");
+  CHECK_FINDS_ID(run, L"OK", L"launch.runtime-runs");
   CHECK(std::count(run.leftRunning.begin(), run.leftRunning.end(), L"java.exe") == 1,
         L": only the application's runtime may be left running");
   CheckCounts(run, 0, 2);  // and the window watch's, which cannot see this desktop
@@ -240,6 +251,7 @@ void EndsARuntimeThatHangs() {
   for (const wchar_t* mode : {L"hang", L"flood"}) {
     const StandInSetting setting(L"DUNVELT_STANDIN_DRY_RUN", mode);
     const DoctorRun run = RunDoctor(L"runtime-hangs", Quoted(install.folder));
+    CHECK_FINDS_ID(run, L"PROBLEM", L"runtime.hangs");
     CHECK_FINDS(run, L"PROBLEM", L"did not finish within 10 s");
     CHECK_FINDS(run, L"PROBLEM",
                 mode == std::wstring(L"hang") ? L"The doctor ended what was still running: java.exe"
@@ -254,8 +266,8 @@ void EndsARuntimeThatHangs() {
 void NamesAnInterpreterThatCannotStart() {
   const Install install(L"doctor-no-interpreter");
   const DoctorRun run = RunDoctor(L"no-interpreter", Quoted(install.folder));
-  CHECK_FINDS(run, L"PROBLEM", L"cmd.exe could not be started through the shell");
-  CheckLaunchLeftOut(run, install, L"the problems above stop every launch");
+  CHECK_FINDS_ID(run, L"PROBLEM", L"interpreter.not-started");
+  CheckLaunchLeftOut(run, install, L"launch.left-out");
   CheckCounts(run, 1, 0);
 }
 
@@ -270,8 +282,8 @@ void RefusesWhatIsNoInstall() {
       {L"--no-launch --frobnicate", L"There is no option --frobnicate."},
       {L"--no-launch a b", L"Too many arguments."}};
   const DoctorRun run = RunDoctor(L"bad-input", L"--no-launch " + Quoted(install.folder));
-  CHECK_FINDS(run, L"OK", L"bin\\java.exe loads the application's module orbisk");
-  CheckLaunchLeftOut(run, install, L"Dunvelt.exe was not started, as asked (--no-launch).");
+  CHECK_FINDS_ID(run, L"OK", L"runtime.starts");
+  CheckLaunchLeftOut(run, install, L"launch.not-asked");
   CheckCounts(run, 0, 0);
   for (const auto& [argument, words] : cases) {
     const DoctorRun run = RunDoctor(L"bad-input", argument);
@@ -317,15 +329,15 @@ void FindsNothingWrongWithAHealthyInstall() {
         CHECK(launches.RuntimeStarted(), L": the doctor's launch must start the runtime");
         another.Show();
       });
-  CHECK_FINDS(run, L"OK", L"bin\\java.exe loads the application's module orbisk");
-  CHECK_FINDS(run, L"OK", L"bin\\java.exe maps a class-data archive with the launcher's options");
-  CHECK_FINDS(run, L"OK", L"cmd.exe runs hidden, through the shell, in the install folder");
-  CHECK_FINDS(run, L"NOTE", L"Starting Dunvelt.exe: the application will open");
-  CHECK_FINDS(run, L"OK", L"Dunvelt.exe ended at once with code 0");
+  CHECK_FINDS_ID(run, L"OK", L"runtime.starts");
+  CHECK_FINDS_ID(run, L"OK", L"runtime.archive-ok");
+  CHECK_FINDS_ID(run, L"OK", L"interpreter.runs");
+  CHECK_FINDS_ID(run, L"NOTE", L"launch.starting");
+  CHECK_FINDS_ID(run, L"OK", L"launch.launcher-ends");
   CHECK_FINDS(run, L"OK", L"and is left running with the application's window");
   CHECK_FINDS(run, L"NOTE",
               L"Another program showed a window while the launch was watched: launch-tests.exe");
-  CHECK_FINDS(run, L"OK", L"The launch showed no window but the application's");
+  CHECK_FINDS_ID(run, L"OK", L"launch.no-window");
   for (const std::wstring& line : run.lines)
     CHECK(line.find(L": another program") == std::wstring::npos, L": names a title: " + line);
   CheckCounts(run, 0, 0);
@@ -339,7 +351,7 @@ void NamesAWindowShown() {
   const Install install(L"doctor-shown", winetest::StandIn().c_str(),
                         winetest::ModuleFolder() + L"\\Dunvelt-shown.exe");
   const DoctorRun run = RunDoctor(L"shown", Quoted(install.folder));
-  CHECK_FINDS(run, L"PROBLEM", L"A window was shown: pid");
+  CHECK_FINDS_ID(run, L"PROBLEM", L"launch.window-shown");
   CHECK_FINDS(run, L"PROBLEM", L"The command interpreter's console was shown");
   CheckCounts(run, 1, 0);
 }
@@ -404,6 +416,7 @@ void NamesShortcutsThatStartElsewhere() {
               L"Dunvelt from System32.lnk starts Dunvelt.exe in "
               L"\"C:\\windows\\system32\"");
   CHECK_FINDS(run, L"WARNING", L"Dunvelt started anywhere.lnk has no \"Start in\" folder");
+  CHECK_FINDS_ID(run, L"WARNING", L"shortcuts.no-start-in");
   for (const std::wstring& line : run.lines) {
     CHECK(line.find(L"\\Dunvelt.lnk") == std::wstring::npos, L": names the right one: " + line);
     CHECK(line.find(L"omega") == std::wstring::npos, L": names another install's: " + line);
@@ -412,11 +425,8 @@ void NamesShortcutsThatStartElsewhere() {
 
   run = RunDoctor(L"shortcuts-omega", Quoted(omega.folder));
   CHECK_FINDS(run, L"PROBLEM", L"Dunvelt omega.lnk starts Dunvelt.exe in \"C:\\windows\"");
-  CHECK_FINDS(run, L"WARNING",
-              L"The folder \"doctor-shortcuts \u03a9\" in the install folder's "
-              L"path has characters"
-              L" that this Windows' code page (" +
-                  std::to_wstring(GetACP()) + L") cannot hold");
+  CHECK_FINDS_ID(run, L"WARNING", L"install.outside-code-page");
+  CHECK_FINDS(run, L"WARNING", L"\"doctor-shortcuts \u03a9\"");
   CheckCounts(run, 1, 1);
 }
 
@@ -478,7 +488,7 @@ void NamesAutoRunAndTheCommandPromptPolicy() {
   CHECK_FINDS(run, L"WARNING",
               L"AutoRun command \"cd /d %USERPROFILE%\" "
               L"(HKCU\\Software\\Microsoft\\Command Processor)");
-  CHECK_FINDS(run, L"WARNING", L"\"Prevent access to the command prompt\" (DisableCMD = 1");
+  CHECK_FINDS_ID(run, L"WARNING", L"interpreter.disabled-by-policy");
   CheckCounts(run, 0, 3);
 
   // An interpreter that waits for input, as one whose AutoRun command does: a stand-in cmd.exe in
@@ -494,8 +504,10 @@ void NamesAutoRunAndTheCommandPromptPolicy() {
   CHECK_FINDS(held, L"PROBLEM", L"The doctor ended what was still running: cmd.exe");
   CHECK_FINDS(held, L"PROBLEM", L"\"cd /d %USERPROFILE%\" in HKCU");
   CHECK(held.leftRunning.empty(), L": the doctor left the interpreter running");
-  CheckLaunchLeftOut(held, holding, L"the problems above stop every launch");
-  CheckCounts(held, 1, 0);
+  // And the stand-in, named cmd.exe in the install folder, is what a launch would run.
+  CHECK_FINDS_ID(held, L"PROBLEM", L"install.foreign-interpreter");
+  CheckLaunchLeftOut(held, holding, L"launch.left-out");
+  CheckCounts(held, 2, 0);
 }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
@@ -540,10 +552,8 @@ void NamesWhatWindowsBlocks() {
     CHECK_FINDS(run, L"PROBLEM",
                 L"bin\\altered.dll was changed after it was signed (TRUST_E_BAD_DIGEST)");
     // Wine has none of these logs; a Windows that cannot read them must say so too.
-    CHECK_FINDS(run, L"NOTE",
-                L"Cannot tell what Windows blocked before: the doctor could not read the event"
-                L" logs Microsoft-Windows-CodeIntegrity/Operational");
-    CheckLaunchLeftOut(run, install, L"the problems above stop every launch");
+    CHECK_FINDS_ID(run, L"NOTE", L"events.unread-logs");
+    CheckLaunchLeftOut(run, install, L"launch.left-out");
     CheckCounts(run, 2, 0);
   }
   {
@@ -552,9 +562,9 @@ void NamesWhatWindowsBlocks() {
                                         sizeof off);
     // Off, it blocks nothing: the changed DLL is still a problem, but no reason not to launch.
     const DoctorRun run = RunDoctor(L"guards-off", Quoted(install.folder));
-    CHECK_FINDS(run, L"WARNING",
-                L"1 of the 4 programs and DLLs of the install are not signed, or not so that"
-                L" Windows trusts them: bin\\unsigned.dll. Smart App Control is off");
+    CHECK_FINDS_ID(run, L"WARNING", L"signatures.not-trusted");
+    CHECK_FINDS(run, L"WARNING", L"1 of the 4 programs and DLLs of the install");
+    CHECK_FINDS(run, L"WARNING", L"Windows trusts them: bin\\unsigned.dll.");
     CHECK_FINDS(run, L"PROBLEM", L"bin\\altered.dll was changed after it was signed");
     CHECK_FINDS(run, L"OK", L"Dunvelt.exe ended at once with code 0");
     CheckCounts(run, 1, 1);
@@ -565,12 +575,11 @@ void NamesWhatWindowsBlocks() {
   WriteBytes(web.folder + L"\\Dunvelt.exe:Zone.Identifier",
              "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.com/orbisk.zip\r\n");
   DoctorRun run = RunDoctor(L"guards-web", L"--no-launch " + Quoted(web.folder));
-  CHECK_FINDS(run, L"WARNING",
-              L"Dunvelt.exe is marked as downloaded from the Internet (mark of the web, zone 3,"
-              L" from https://example.com/orbisk.zip)");
+  CHECK_FINDS_ID(run, L"WARNING", L"mark.internet");
+  CHECK_FINDS(run, L"WARNING", L"zone 3, from https://example.com/orbisk.zip)");
   CHECK_FINDS(run, L"WARNING",
               L"Get-ChildItem -Recurse " + Quoted(web.folder) + L" | Unblock-File");
-  CHECK_FINDS(run, L"NOTE", L"This Windows has no Smart App Control");
+  CHECK_FINDS_ID(run, L"NOTE", L"signatures.not-trusted");
   CheckCounts(run, 0, 1);
 
   // Run from a zip that Explorer opened without extracting it, into the temporary folder.
@@ -580,7 +589,7 @@ void NamesWhatWindowsBlocks() {
   run = RunDoctor(L"guards-zip", Quoted(zipped.folder));
   SetEnvironmentVariableW(L"TMP", temporary.empty() ? nullptr : temporary.c_str());
   CHECK_FINDS(run, L"PROBLEM", L"The install folder is inside \"Temp1_orbisk.zip\"");
-  CheckLaunchLeftOut(run, zipped, L"the problems above stop every launch");
+  CheckLaunchLeftOut(run, zipped, L"launch.left-out");
   CheckCounts(run, 1, 0);
 }
 
@@ -590,10 +599,94 @@ void WarnsOfANetworkDrive() {
   const Install install(L"network-drive\\Dunvelt");
   const DoctorRun run = RunDoctor(L"network-drive", L"N:\\Dunvelt");
   CHECK_FINDS(run, L"WARNING", L"The install folder N:\\Dunvelt is on the network drive N:");
-  CHECK_FINDS(run, L"OK", L"The runtime started");
+  CHECK_FINDS_ID(run, L"WARNING", L"install.network-drive");
+  CHECK_FINDS_ID(run, L"OK", L"launch.runtime-runs");
   CheckCounts(run, 0, 1);
 }
 
+// The report as data, and the facts saved with it: judged again with --judge, after the install
+// is gone, a saved file gives the same JSON report byte for byte, and runs nothing. The reports
+// stay in the scratch folder's "reports" for wine.doctor.report.schema, which validates them.
+void ReportsAsDataAndJudgesSavedFactsAgain() {
+  const std::wstring reports = winetest::ScratchFolder() + L"\\reports";
+  winetest::RemoveTree(reports);
+  CreateDirectoryW(reports.c_str(), nullptr);
+  const std::wstring saved = reports + L"\\healthy-facts.json";
+  DoctorRun live;
+  {
+    const Install healthy(L"doctor-report");
+    live = RunDoctor(L"report", L"--json --save " + Quoted(saved) + L" " + Quoted(healthy.folder));
+    CHECK(live.exitCode == 0, L"exit code " + std::to_wstring(live.exitCode));
+    CHECK(healthy.distribution.Records().size() == 1, L": the launch must start the runtime once");
+  }
+  WriteBytes(reports + L"\\healthy.json", live.output);
+  CHECK(live.output.find("\"id\": \"launch.runtime-runs\"") != std::string::npos,
+        L": the launch's finding by its id");
+  const DoctorRun again = RunDoctor(L"report-judged", L"--json --judge " + Quoted(saved));
+  CHECK(again.exitCode == 0 && again.output == live.output,
+        L": judged again, the saved facts must give the same report");
+  CHECK(again.leftRunning.empty(), L": judging must start nothing");
+  const DoctorRun text = RunDoctor(L"report-judged-text", L"--judge " + Quoted(saved));
+  CHECK_FINDS_ID(text, L"OK", L"launch.runtime-runs");
+  CheckCounts(text, 0, 0);
+
+  // Two faults: a runtime without a class-data archive, and a cmd.exe of the install's own.
+  const Install faulty(L"doctor-report-faults");
+  CHECK(CopyFileW((winetest::ModuleFolder() + L"\\" + winetest::StandIn()).c_str(),
+                  (faulty.folder + L"\\cmd.exe").c_str(), FALSE));
+  {
+    const StandInSetting setting(L"DUNVELT_STANDIN_SHARE", L"none");
+    const DoctorRun two = RunDoctor(L"report-faults", L"--json " + Quoted(faulty.folder));
+    CHECK(two.exitCode == 1, L"exit code " + std::to_wstring(two.exitCode));
+    WriteBytes(reports + L"\\two-faults.json", two.output);
+    for (const char* id :
+         {"\"install.foreign-interpreter\"", "\"runtime.no-archive\"", "\"launch.left-out\""}) {
+      CHECK(two.output.find(id) != std::string::npos, winetest::Wide(id));
+    }
+  }
+
+  // What is no saved file gets one line and exit code 2, as a bad argument does.
+  WriteBytes(reports + L"\\garbage.txt", "{\"format\": \"something else\"}");
+  WriteBytes(reports + L"\\broken.txt", "{\"format\": \"dunvelt-doctor-facts\", \"ver");
+  for (const std::wstring& file :
+       {reports + L"\\garbage.txt", reports + L"\\broken.txt", reports + L"\\missing.json"}) {
+    const DoctorRun refused = RunDoctor(L"report-refused", L"--judge " + Quoted(file));
+    CHECK(refused.exitCode == 2 && refused.lines.size() == 1,
+          L": one line and exit code 2 for " + file);
+  }
+  const DoctorRun unsaved =
+      RunDoctor(L"report-unsaved", L"--no-launch --save " +
+                                       Quoted(reports + L"\\no-such-folder\\facts.json") + L" " +
+                                       Quoted(faulty.folder));
+  CHECK(unsaved.exitCode == 2, L": a save that failed must not pass for one");
+  CHECK_FINDS(unsaved, L"PROBLEM", Id(L"install.foreign-interpreter"));
+}
+
+// As a service or a remote shell runs it: on a window station of its own, whose desktop nobody
+// sees. The doctor says so, and neither opens the application there nor reads the shortcuts.
+void SaysWhereTheUserIsNot() {
+  const Install install(L"doctor-away");
+  HWINSTA station = CreateWindowStationW(L"DunveltDoctorAway", 0, GENERIC_ALL, nullptr);
+  CHECK(station != nullptr, L": a window station of the test's own");
+  const HWINSTA own = GetProcessWindowStation();
+  SetProcessWindowStation(station);
+  HDESK desktop = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  SetProcessWindowStation(own);
+  const DoctorRun run =
+      RunDoctor(L"away", Quoted(install.folder), {}, L"DunveltDoctorAway\\Default");
+  CHECK_FINDS_ID(run, L"NOTE", L"user.not-the-user");
+  CHECK_FINDS(run, L"NOTE", L"without a desktop that anybody sees");
+  for (const std::wstring& line : run.lines) {
+    CHECK(line.find(Id(L"launch.starting")) == std::wstring::npos &&
+              line.find(Id(L"shortcuts.ok")) == std::wstring::npos,
+          L": " + line);
+  }
+  CHECK_FINDS_ID(run, L"OK", L"runtime.starts");
+  CHECK(install.distribution.Records().empty(), L": the application must not have been opened");
+  CheckCounts(run, 0, 0);
+  if (desktop != nullptr) CloseDesktop(desktop);
+  if (station != nullptr) CloseWindowStation(station);
+}
 }  // namespace
 
 std::vector<winetest::Case> DoctorCases() {
@@ -613,5 +706,7 @@ std::vector<winetest::Case> DoctorCases() {
           {"doctor.shortcuts", NamesShortcutsThatStartElsewhere},
           {"doctor.registry", NamesAutoRunAndTheCommandPromptPolicy},
           {"doctor.network-drive", WarnsOfANetworkDrive},
-          {"doctor.guards", NamesWhatWindowsBlocks}};
+          {"doctor.guards", NamesWhatWindowsBlocks},
+          {"doctor.report", ReportsAsDataAndJudgesSavedFactsAgain},
+          {"doctor.away", SaysWhereTheUserIsNot}};
 }

@@ -132,10 +132,14 @@ class Launches {
   // of its own that has no window at all, so that a window on the screen can only be the
   // launch's. A console merely hidden is not enough: Windows 11 may hand it to Windows Terminal,
   // which shows it. Its output goes to the inheritable file handle, when one is given.
+  // `desktop`, "station\desktop", starts it on another window station's desktop.
   HANDLE StartCommand(const std::wstring& folder, std::wstring commandLine,
-                      bool windowlessConsole = false, HANDLE output = nullptr) {
+                      bool windowlessConsole = false, HANDLE output = nullptr,
+                      const wchar_t* desktop = nullptr) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    std::wstring desktopName = desktop != nullptr ? desktop : L"";
+    if (desktop != nullptr) startup.lpDesktop = desktopName.data();
     if (output != nullptr) {
       startup.dwFlags = STARTF_USESTDHANDLES;
       startup.hStdOutput = startup.hStdError = output;

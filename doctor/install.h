@@ -1,0 +1,27 @@
+// The install the doctor checks: the folder that holds Dunvelt.exe and bin, as the user gave it or
+// as the doctor found it. Portable.
+#pragma once
+
+#include <string>
+
+#include "facts_json_fwd.h"
+
+namespace dunvelt::doctor {
+
+// The launcher's file, which the doctor's argument may name.
+inline constexpr const wchar_t* LauncherName = L"Dunvelt.exe";
+
+struct Install {
+  std::wstring folder;    // full path, without a closing backslash unless it is a drive's root
+  std::wstring launcher;  // the Dunvelt.exe in it
+};
+
+DUNVELT_FACTS_JSON_DECLARE(Install)
+
+// The install's bin\java.exe, in full.
+std::wstring RuntimePath(const Install& install);
+
+// The path of a file of the install, given relative to its folder.
+std::wstring InInstall(const Install& install, const std::wstring& relative);
+
+}  // namespace dunvelt::doctor

@@ -1,0 +1,92 @@
+#include "install_folder.h"
+
+#include "facts_json.h"
+#include "text.h"
+
+namespace dunvelt::doctor {
+
+DUNVELT_FACTS_JSON(FolderFacts, path, networkPath, remoteDrive, codePage, outsideCodePage)
+DUNVELT_FACTS_JSON(ForeignInterpreterFacts, found)
+
+CheckResult InstallFolderCheck::Judge(const FolderFacts& facts) {
+  const FolderFacts& folder = facts;
+  CheckResult result;
+  Findings& findings = result.findings;
+  const Basis path{{"path", folder.path}};
+  if (folder.networkPath) {
+    findings.push_back(Problem("install.network-path",
+                               L"The install folder " + folder.path +
+                                   L" is a network path. cmd.exe cannot run in one and falls back"
+                                   L" to the Windows folder, where there is no bin\\java.exe:"
+                                   L" install the application on a local drive.",
+                               path));
+    result.stopsLaunch = true;
+    return result;
+  }
+  if (folder.path.size() > LongestCurrentFolder) {
+    const auto length = static_cast<std::int64_t>(folder.path.size());
+    findings.push_back(
+        Problem("install.path-too-long",
+                L"The install folder's path is " + std::to_wstring(length) +
+                    L" characters long; Windows starts no program in a folder of more than " +
+                    std::to_wstring(LongestCurrentFolder) +
+                    L", so Dunvelt.exe and cmd.exe run in another folder, where there is no"
+                    L" bin\\java.exe: install the application in a folder with a shorter path.",
+                {{"path", folder.path}, {"length", length}}));
+    // Trying would only name the same cause twice more, and some platforms fail hard at it.
+    findings.push_back(Note("install.probes-left-out",
+                            L"Neither bin\\java.exe nor cmd.exe was started in the install"
+                            L" folder: its path is too long for any program to start in."));
+    result.stopsLaunch = true;
+    result.leavesOut = {"runtime.start", "interpreter"};
+  }
+  if (folder.remoteDrive) {
+    findings.push_back(Warning("install.network-drive",
+                               L"The install folder " + folder.path + L" is on the network drive " +
+                                   folder.path.substr(0, 2) +
+                                   L". It works while the drive is connected, but Windows may ask"
+                                   L" before it starts a program from the network, and the drive"
+                                   L" may be missing when the user signs in: install the"
+                                   L" application on a local drive.",
+                               path));
+  }
+  if (!folder.outsideCodePage.empty()) {
+    findings.push_back(Warning(
+        "install.outside-code-page",
+        L"The folder " + Quoted(folder.outsideCodePage) +
+            L" in the install folder's path has characters that this Windows' code page (" +
+            std::to_wstring(folder.codePage) +
+            L") cannot hold. Programs that name files in the code page, as older Java runtimes"
+            L" and some programs started by cmd.exe do, cannot reach them, so the runtime may not"
+            L" find its own files: if the application fails to start, install it in a folder"
+            L" whose path has none of them.",
+        {{"name", folder.outsideCodePage}, {"codePage", std::int64_t{folder.codePage}}}));
+  }
+  if (findings.empty()) {
+    findings.push_back(
+        Ok("install.folder-ok",
+           L"The install folder " + folder.path + L" holds Dunvelt.exe, on a local drive.", path));
+  }
+  return result;
+}
+
+CheckResult ForeignInterpreterCheck::Judge(const ForeignInterpreterFacts& facts) {
+  if (facts.found.empty()) return {};
+  // Windows looks for a program first in the folder of the program that starts it, then in the
+  // current folder, and only then in its own folders: "CreateProcessW function", lpCommandLine,
+  // on Microsoft Learn. The launcher asks the shell for a bare "cmd.exe", from the install folder.
+  CheckResult result;
+  result.findings.push_back(
+      Problem("install.foreign-interpreter",
+              L"The install folder holds " + Listed(facts.found) +
+                  L": the launcher asks the shell for cmd.exe, and Windows takes the one in the"
+                  L" launcher's own folder before its own command interpreter, so every launch runs"
+                  L" this file instead. Remove it from the install folder; if an installer put it"
+                  L" there, have a virus scanner check it.",
+              {{"file", facts.found.front()}}));
+  // Whatever it is, starting it again would run it again.
+  result.stopsLaunch = true;
+  return result;
+}
+
+}  // namespace dunvelt::doctor
