@@ -1,6 +1,6 @@
 #!/bin/sh
 # Release checks that need second builds of the launcher:
-#   release_tests.sh reproducible|signing|signing-token|timestamp|sign-install|install SOURCE BUILD
+#   release_tests.sh reproducible|signing|signing-token|timestamp|sign-install|bom|install SOURCE BUILD
 #                    SCRATCH
 set -eu
 case_name=$1 source=$2 build=$3 scratch=$4
@@ -343,6 +343,49 @@ sign-install)
     -passout file:password
   refuses "a certificate whose key is not RSA" "Smart App Control accepts RSA signatures only" \
     sign_install --certificate ec-signer.p12 --password-file password
+  ;;
+bom)
+  # The bills of materials of the shipped programs and of the kit, against the official schema,
+  # the files and the packages installed here.
+  schemas="$source/tests/release/cyclonedx"
+  bom_check() { /usr/bin/python3 "$source/tests/release/bom_check.py" "$schemas" "$@"; }
+  runtime=libstdc++.a,libgcc.a,libgcc_eh.a,libmingw32.a,libmingwex.a,libmsvcrt.a
+  for program in Dunvelt.exe Dunvelt-doctor.exe; do
+    check "$program's bill of materials is valid, with its linked runtime" \
+      bom_check "$build/$program.cdx.json" "$build/$program" --expect "$runtime"
+  done
+  check "the kit's bill of materials is valid, with each program's linked runtime" \
+    bom_check "$build/Dunvelt-verify.zip.cdx.json" "$build/Dunvelt-verify.zip" --kit \
+    --expect "$runtime"
+  grep -A 30 '"name": "libstdc++.a"' "$build/Dunvelt.exe.cdx.json" | grep -E '"(version|purl)"'
+
+  # What the checks must catch: a field the schema refuses, and a program that is not the one
+  # described.
+  cd "$scratch"
+  sed 's/"alg": "SHA-512"/"alg": "SHA512"/' "$build/Dunvelt.exe.cdx.json" >renamed-hash.json
+  check "the validator refuses an unknown hash algorithm" \
+    fails bom_check renamed-hash.json "$build/Dunvelt.exe"
+  mkdir changed
+  cp "$build/Dunvelt.exe" changed/
+  printf 'X' | dd of=changed/Dunvelt.exe bs=1 seek=1000 conv=notrunc 2>/dev/null
+  check "a program that is not the one described fails" \
+    fails bom_check "$build/Dunvelt.exe.cdx.json" changed/Dunvelt.exe
+
+  # A link map that names what no Debian package installed, and a file that is no link map: one
+  # message, and no bill of materials left behind.
+  bom() { /usr/bin/python3 "$source/scripts/bom.py" program out.json "$build/Dunvelt.exe" "$@" \
+    Dunvelt 1.0 2>errors.txt; }
+  # Outside the build, whose own files belong to the program.
+  foreign=$(mktemp -d)
+  cp /usr/i686-w64-mingw32/lib/crt2u.o "$foreign/"
+  sed "s|^LOAD .*/crt2u.o$|LOAD $foreign/crt2u.o|" "$build/Dunvelt.exe.map" >foreign.map
+  check "a linked file of no Debian package fails" fails bom foreign.map
+  check "... with one message that names it" \
+    grep -qx "bom.py: Linked, but installed by no Debian package: $foreign/crt2u.o" errors.txt
+  rm -rf "$foreign"
+  check "a file that is no link map fails" fails bom "$build/Dunvelt.exe.cdx.json"
+  check "... with one message" test "$(wc -l <errors.txt)" -eq 1
+  check "... and leaves no bill of materials" test ! -e out.json
   ;;
 install)
   cmake --install "$build" --prefix "$scratch/prefix" >/dev/null

@@ -1,0 +1,33 @@
+# What a packager's security team asks of a release, written beside the programs: a CycloneDX 1.6
+# bill of materials of each shipped program (<program>.cdx.json), made from its link map by
+# scripts/bom.py. It needs Debian's dpkg database and /usr/bin/python3; without them the build
+# goes on without the bills of materials and says so.
+find_program(DUNVELT_DPKG_QUERY dpkg-query)
+if(EXISTS /usr/bin/python3 AND DUNVELT_DPKG_QUERY)
+  set(DUNVELT_BOM_TOOL ${CMAKE_COMMAND} -E env
+    "DUNVELT_BOM_PROJECT_FOLDERS=${CMAKE_SOURCE_DIR}:${CMAKE_BINARY_DIR}"
+    /usr/bin/python3 ${CMAKE_SOURCE_DIR}/scripts/bom.py)
+else()
+  message(STATUS "No dpkg-query or /usr/bin/python3: the build writes no bills of materials")
+endif()
+set(DUNVELT_BOMS "")
+
+# dunvelt_program_bom(TARGET): TARGET's bill of materials, as <its file>.cdx.json beside it.
+function(dunvelt_program_bom target)
+  if(NOT DUNVELT_BOM_TOOL)
+    return()
+  endif()
+  set(_bom ${CMAKE_BINARY_DIR}/${target}.exe.cdx.json)
+  add_custom_command(OUTPUT ${_bom}
+    COMMAND ${DUNVELT_BOM_TOOL} program ${_bom} $<TARGET_FILE:${target}>
+            $<TARGET_FILE:${target}>.map ${target} ${PROJECT_VERSION}
+    DEPENDS ${target} ${CMAKE_SOURCE_DIR}/scripts/bom.py
+    COMMENT "Writing the bill of materials ${target}.exe.cdx.json"
+    VERBATIM)
+  set(DUNVELT_BOMS ${DUNVELT_BOMS} ${_bom} PARENT_SCOPE)
+endfunction()
+dunvelt_program_bom(Dunvelt)
+dunvelt_program_bom(Dunvelt-doctor)
+if(DUNVELT_BOMS)
+  add_custom_target(boms ALL DEPENDS ${DUNVELT_BOMS})
+endif()
