@@ -31,3 +31,28 @@ dunvelt_program_bom(Dunvelt-doctor)
 if(DUNVELT_BOMS)
   add_custom_target(boms ALL DEPENDS ${DUNVELT_BOMS})
 endif()
+
+# The toolchain that made the shipped programs, beside them as Dunvelt.buildinfo: the Debian
+# packages and versions of the compiler, the linker, the headers and libraries they read and the
+# build tools, the source commit and SOURCE_DATE_EPOCH (scripts/toolchain.py). Written on every
+# build, since the commit may have changed. `scripts/toolchain.py compare build/Dunvelt.buildinfo`
+# says which packages differ on another system.
+if(DUNVELT_BOM_TOOL)
+  set(_objects "")
+  foreach(_target Dunvelt Dunvelt-doctor dunvelt_core dunvelt_diagnosis dunvelt_watch)
+    list(APPEND _objects ${CMAKE_BINARY_DIR}/CMakeFiles/${_target}.dir)
+  endforeach()
+  find_program(DUNVELT_ZIP zip)
+  set(_tools ${CMAKE_CXX_COMPILER} ${CMAKE_RC_COMPILER} ${CMAKE_MAKE_PROGRAM} ${CMAKE_COMMAND})
+  if(DUNVELT_ZIP)
+    list(APPEND _tools ${DUNVELT_ZIP})
+  endif()
+  string(REPLACE "/scripts/bom.py" "/scripts/toolchain.py" _record_tool "${DUNVELT_BOM_TOOL}")
+  add_custom_target(toolchain-record ALL
+    COMMAND ${_record_tool} record ${CMAKE_BINARY_DIR}/Dunvelt.buildinfo ${CMAKE_SOURCE_DIR}
+            ${PROJECT_VERSION} --programs $<TARGET_FILE:Dunvelt> $<TARGET_FILE:Dunvelt-doctor>
+            --objects ${_objects} --tools ${_tools}
+    COMMENT "Recording the toolchain in Dunvelt.buildinfo"
+    VERBATIM)
+  add_dependencies(toolchain-record Dunvelt Dunvelt-doctor)
+endif()

@@ -1,3 +1,4 @@
+#!/usr/bin/python3
 """Writes the CycloneDX 1.6 bill of materials of a shipped program or of the verification kit.
 
     bom.py program OUT FILE MAP NAME VERSION
@@ -84,19 +85,32 @@ def is_project_file(path):
     return any(path == folder or path.startswith(folder + os.sep) for folder in PROJECT_FOLDERS)
 
 
-def debian_packages(paths):
-    """{path: (package, version, architecture)} from dpkg's database."""
+def dpkg_owners(paths):
+    """{path: package} for the paths that dpkg knows."""
     if not paths:
         return {}
     result = subprocess.run(["dpkg", "-S", *paths], capture_output=True, text=True)
     owners = {}
     for line in result.stdout.splitlines():
         package, _, path = line.partition(": ")
-        if "," in package:  # a diverted or shared path: the first owner installed it
+        if "," in package:  # a path that two packages share: the first named installed it
             package = package.split(",")[0]
         owners[path] = package.strip()
+    return owners
+
+
+def debian_packages(paths, strict=True):
+    """{path: (package, version, architecture)} from dpkg's database; strict: every path must
+    belong to a package."""
+    if not paths:
+        return {}
+    owners = dpkg_owners(paths)
+    # Debian 12 merged /bin and /lib into /usr, but its packages still name some files there.
+    unmerged = {path[4:]: path for path in paths if path not in owners
+                and re.match(r"/usr/(s?bin|lib[^/]*)/", path)}
+    owners.update((unmerged[path], package) for path, package in dpkg_owners(unmerged).items())
     missing = [path for path in paths if path not in owners]
-    if missing:
+    if missing and strict:
         raise BomError("Linked, but installed by no Debian package: " + ", ".join(missing))
     names = sorted(set(owners.values()))
     query = subprocess.run(

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Release checks that need second builds of the launcher:
-#   release_tests.sh reproducible|signing|signing-token|timestamp|sign-install|bom|install SOURCE BUILD
-#                    SCRATCH
+#   release_tests.sh CASE SOURCE BUILD SCRATCH
+# where CASE is reproducible, signing, signing-token, timestamp, sign-install, bom, toolchain or
+# install.
 set -eu
 case_name=$1 source=$2 build=$3 scratch=$4
 rm -rf "$scratch"
@@ -386,6 +387,44 @@ bom)
   check "a file that is no link map fails" fails bom "$build/Dunvelt.exe.cdx.json"
   check "... with one message" test "$(wc -l <errors.txt)" -eq 1
   check "... and leaves no bill of materials" test ! -e out.json
+  ;;
+toolchain)
+  # The build's record of its toolchain, and its comparison with the packages installed here.
+  record="$build/Dunvelt.buildinfo"
+  toolchain() { /usr/bin/python3 "$source/scripts/toolchain.py" "$@"; }
+  field() { sed -n "s/^$1: //p" "$2"; }
+  cd "$scratch"
+  if commit=$(git -C "$source" rev-parse HEAD 2>/dev/null); then
+    check "the record names the source commit" test "$(field Git-Commit "$record")" = "$commit"
+  fi
+  check "... and the launcher's digest" \
+    grep -qx " $(digest "$build/Dunvelt.exe") $(stat -c %s "$build/Dunvelt.exe") Dunvelt.exe" "$record"
+  for package in g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-i686-dev \
+    mingw-w64-common libgmp10; do
+    installed=$(dpkg-query -W -f '${Version}' "$package:$(dpkg --print-architecture)" 2>/dev/null ||
+      dpkg-query -W -f '${Version}' "$package")
+    check "... and $package at its installed version" grep -qx " $package (= $installed)[,]*" "$record"
+  done
+  toolchain compare "$record" >same.txt
+  check "compared here, nothing differs" grep -q "^All [0-9]* packages are installed here" same.txt
+  sed 's/^ \(binutils-mingw-w64-i686\) (= [^)]*)/ \1 (= 2.38-3+9)/; s/^ \(zip\) (= [^)]*)/ dunvelt-no-such-package (= 1.0)/' \
+    "$record" >older.buildinfo
+  check "a record of other versions differs" fails toolchain compare older.buildinfo >older.txt
+  cat older.txt
+  check "... naming the package and both versions" grep -qx \
+    "  binutils-mingw-w64-i686: recorded 2.38-3+9, here $(dpkg-query -W -f '${Version}' binutils-mingw-w64-i686)" older.txt
+  check "... and a package not installed here" \
+    grep -qx "  dunvelt-no-such-package: recorded 1.0, not installed here" older.txt
+  check "... and counting both" grep -q "^2 of [0-9]* packages differ" older.txt
+  printf 'not a record\n' >garbage.buildinfo
+  status=0
+  toolchain compare garbage.buildinfo >garbage.txt 2>&1 || status=$?
+  check "a file that is no record fails apart, with one message" \
+    test "$status:$(wc -l <garbage.txt)" = 2:1
+  (cd "$build" && SOURCE_DATE_EPOCH=1700000000 toolchain record "$scratch/epoch.buildinfo" \
+    "$source" 1.0 --programs Dunvelt.exe)
+  check "a given SOURCE_DATE_EPOCH is the one recorded" \
+    test "$(field Source-Date-Epoch epoch.buildinfo)" = 1700000000
   ;;
 install)
   cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
