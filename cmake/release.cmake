@@ -56,3 +56,27 @@ if(DUNVELT_BOM_TOOL)
     VERBATIM)
   add_dependencies(toolchain-record Dunvelt Dunvelt-doctor)
 endif()
+
+# SHA256SUMS of what the build ships, beside it: the programs, the kit and their bills of
+# materials (`sha256sum -c SHA256SUMS` in the build folder checks them). Set up once every folder
+# has made its targets, the kit's among them.
+function(dunvelt_release_sums)
+  set(_files Dunvelt.exe Dunvelt-doctor.exe)
+  set(_targets Dunvelt Dunvelt-doctor)
+  if(TARGET boms)
+    list(APPEND _files Dunvelt.exe.cdx.json Dunvelt-doctor.exe.cdx.json)
+    list(APPEND _targets boms)
+  endif()
+  if(TARGET kit-bom)
+    list(APPEND _files Dunvelt-verify.zip Dunvelt-verify.zip.cdx.json)
+    list(APPEND _targets kit-bom)
+  endif()
+  add_custom_target(sha256sums ALL
+    COMMAND sh -c "sha256sum \"$@\" >SHA256SUMS.partial && mv SHA256SUMS.partial SHA256SUMS"
+            sh ${_files}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+    COMMENT "Writing SHA256SUMS"
+    VERBATIM)
+  add_dependencies(sha256sums ${_targets})
+endfunction()
+cmake_language(DEFER CALL dunvelt_release_sums)

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Release checks that need second builds of the launcher:
 #   release_tests.sh CASE SOURCE BUILD SCRATCH
-# where CASE is reproducible, signing, signing-token, timestamp, sign-install, bom, toolchain or
-# install.
+# where CASE is reproducible, signing, signing-token, timestamp, sign-install, reprotest,
+# bom, toolchain or install.
 set -eu
 case_name=$1 source=$2 build=$3 scratch=$4
 rm -rf "$scratch"
@@ -344,6 +344,51 @@ sign-install)
     -passout file:password
   refuses "a certificate whose key is not RSA" "Smart App Control accepts RSA signatures only" \
     sign_install --certificate ec-signer.p12 --password-file password
+  ;;
+reprotest)
+  # Debian's reprotest builds the launcher twice, the second time with every variation it has
+  # but the user and the host name: another build path, time (faketime), time zone, locale, umask,
+  # environment, HOME, PATH, file order (disorderfs), CPU count and kernel personality. Its
+  # bytes must not change; on a difference diffoscope's report says where.
+  variations=+all,-user_group,-domain_host
+  cd "$scratch"
+  mkdir "$scratch/source"
+  find "$source" -mindepth 1 -maxdepth 1 ! -name '.*' ! -name 'build*' \
+    -exec cp -R {} "$scratch/source/" ';'
+  launcher_build='cmake -S . -B out -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel -DBUILD_TESTING=OFF >/dev/null && cmake --build out --target Dunvelt >/dev/null'
+  # reprotest STORE SOURCE BUILD_COMMAND ARTIFACT
+  reprotest_run() {
+    reprotest --verbosity 1 --variations="$variations" --store-dir="$1" -c "$3" "$2" "$4" \
+      >"$1.log" 2>&1
+  }
+  echo "variations: $variations"
+  if reprotest_run "$scratch/store" "$scratch/source" "$launcher_build" out/Dunvelt.exe; then
+    echo "ok: reprotest built Dunvelt.exe twice, varied, and found no difference"
+  else
+    echo "FAILED: reprotest found Dunvelt.exe unreproducible, or could not run:"
+    tail -n 20 "$scratch/store.log"
+    head -n 200 "$scratch/store/experiment-1.diffoscope.out" 2>/dev/null || true
+    failures=$((failures + 1))
+  fi
+  sed -n 's/^INFO:reprotest:build "experiment-1": //p' "$scratch/store.log"
+  unsigned_copy "$build/Dunvelt.exe" unsigned.exe
+  check "... with the bytes of this build" \
+    grep -q "^$(digest unsigned.exe)  ./out/Dunvelt.exe$" "$scratch/store/SHA256SUMS"
+  sums_hold() { (cd "$build" && sha256sum --quiet -c SHA256SUMS); }
+  check "the build's SHA256SUMS holds for what it ships" sums_hold
+  check "... and names the launcher, the doctor and their bills of materials" \
+    test "$(grep -cE '  Dunvelt(-doctor)?\.exe(\.cdx\.json)?$' "$build/SHA256SUMS")" -eq 4
+
+  # What it must catch: a program with its build's date in it and a PE time stamp.
+  mkdir "$scratch/stamped"
+  printf '#include <cstdio>\nint main() { std::puts(__DATE__ " " __TIME__); }\n' \
+    >"$scratch/stamped/stamped.cpp"
+  check "a program stamped with its build time is found unreproducible" fails reprotest_run \
+    "$scratch/stamped-store" "$scratch/stamped" 'i686-w64-mingw32-g++ -Os stamped.cpp -o stamped.exe' \
+    stamped.exe
+  # The PE header, at 0x80 after mingw-w64's DOS stub, holds the link's time stamp.
+  check "... and diffoscope's report shows the PE header's time stamp differing" \
+    grep -q '[+-]00000080: 5045 0000 4c01' "$scratch/stamped-store/experiment-1.diffoscope.out"
   ;;
 bom)
   # The bills of materials of the shipped programs and of the kit, against the official schema,
