@@ -1,8 +1,8 @@
 #!/bin/sh
 # Release checks that need second builds of the launcher:
 #   release_tests.sh CASE SOURCE BUILD SCRATCH
-# where CASE is reproducible, signing, signing-token, timestamp, sign-install, reprotest,
-# bom, toolchain or install.
+# where CASE is reproducible, signing, signing-token, timestamp, sign-install, external-signer,
+# reprotest, bom, toolchain or install.
 set -eu
 case_name=$1 source=$2 build=$3 scratch=$4
 rm -rf "$scratch"
@@ -345,6 +345,112 @@ sign-install)
     -passout file:password
   refuses "a certificate whose key is not RSA" "Smart App Control accepts RSA signatures only" \
     sign_install --certificate ec-signer.p12 --password-file password
+  ;;
+external-signer)
+  # Signing through a command that alone holds the key, as a cloud signing service's client
+  # does: one file, the launcher's build and an install folder.
+  cd "$scratch"
+  make_signer
+  start_authority
+  mkdir keyholder
+  mv signer-key.pem keyholder/
+  rm signer.p12
+  # write_signer NAME [CERTIFICATE KEY]: a signer command that keeps what it was given in
+  # NAME.seen and counts its calls in NAME.calls.
+  write_signer() {
+    printf '%s\n' '#!/bin/sh' "cp \"\$1\" '$scratch/$1.seen'; echo called >>'$scratch/$1.calls'" \
+      "exec osslsigncode sign -certs '$scratch/${2:-signer.pem}' -key '$scratch/${3:-keyholder/signer-key.pem}' -h sha256 -in \"\$1\" -out \"\$2\" >/dev/null" \
+      >"$1"
+    chmod +x "$1"
+  }
+  write_signer signer
+  external="--signer $scratch/signer --certificate signer.pem --ca-file ca.pem"
+  unsigned_copy "$build/Dunvelt.exe" unsigned.exe
+  cp unsigned.exe one.exe
+  # shellcheck disable=SC2086 # the options hold no blanks
+  check "signing a file through the signer command succeeds" \
+    "$source/scripts/sign.sh" osslsigncode one.exe $external --timestamp "$server" 2>warning.txt
+  osslsigncode verify -CAfile ca.pem -TSA-CAfile ca.pem -in one.exe >verify.txt 2>&1
+  grep -E '^(Signature verification|Timestamp Server Signature verification|Number of verified)' verify.txt
+  check "... and osslsigncode verify passes" grep -q '^Signature verification: ok' verify.txt
+  check "... with the server's timestamp" \
+    grep -q '^Timestamp Server Signature verification: ok' verify.txt
+  check "... removing the signature gives back the unsigned bytes" strips_to unsigned.exe one.exe
+  check "... the signer saw only what is to be signed, not the program" \
+    test "$(od -An -tx1 -N1 signer.seen | tr -d ' ')" = 30 -a "$(stat -c %s signer.seen)" -lt 1000
+  expires=$(date -u -d "$(openssl x509 -in signer.pem -noout -enddate | sed 's/^notAfter=//')" \
+    '+%Y-%m-%d %H:%M UTC')
+  check "... and a certificate that expires within 30 days is warned of, with its date" \
+    grep -q "^Warning: the certificate in signer.pem expires on $expires, in \(2 days\|1 day\)" warning.txt
+  cat warning.txt
+
+  # With the kit, whose programs are signed too, where the build is given a key.
+  kit_build() { targets=verify-kit build_launcher "$@"; }
+  check "a build signed through the signer command succeeds" kit_build "$scratch/signed" \
+    -DBUILD_TESTING=ON \
+    -DDUNVELT_SIGNING_COMMAND="$scratch/signer" -DDUNVELT_SIGNING_CERTIFICATE="$scratch/signer.pem" \
+    -DDUNVELT_SIGNING_CA_FILE="$scratch/ca.pem" -DDUNVELT_SIGNING_TIMESTAMP_URL="$server"
+  check "... and its launcher verifies, timestamped" verify -in "$scratch/signed/Dunvelt.exe"
+  mkdir kit
+  unzip -q "$scratch/signed/Dunvelt-verify.zip" -d kit
+  for file in Dunvelt.exe Dunvelt-doctor.exe launch-tests.exe image-tests.exe java-standin.exe; do
+    check "... and so does its kit's $file" verify -in "kit/$file"
+  done
+
+  mkdir -p runtime/bin
+  cp unsigned.exe runtime/Dunvelt.exe
+  cp "$build/tests/wine/java-standin.exe" runtime/bin/java.exe
+  cp -Rp runtime unsigned
+  listing() { (cd "$1" && find . -type f -exec sha256sum {} + | LC_ALL=C sort); }
+  listing runtime >before.txt
+  # shellcheck disable=SC2086
+  install_with() { "$source/scripts/sign-install.sh" runtime "$@" >out.txt 2>&1; }
+  # shellcheck disable=SC2086
+  check "signing an install folder through the signer command succeeds" \
+    install_with $external --timestamp "$server"
+  cat out.txt
+  check "... warns of the certificate once" test "$(grep -c '^Warning: ' out.txt)" -eq 1
+  check "... and signs both programs" grep -qx "signed 2 files, 0 already signed, 0 skipped" out.txt
+  for file in Dunvelt.exe bin/java.exe; do
+    check "... $file verifies, timestamped" verify -in "runtime/$file"
+  done
+
+  # Refusals, before the signer is asked or anything changes: refuses DESCRIPTION MESSAGE OPTIONS...
+  refuses() {
+    description=$1 message=$2
+    shift 2
+    rm -rf runtime signer.calls
+    cp -Rp unsigned runtime
+    check "$description is refused" fails install_with "$@"
+    check "... with one message: $message" test "$(grep -c "$message" out.txt)" -eq 1
+    listing runtime >after.txt
+    check "... and leaves the folder as it was" cmp -s before.txt after.txt
+  }
+  # A certificate issued as if 40 days ago for 10 days, and one valid from 10 days on.
+  openssl req -new -key keyholder/signer-key.pem -out old.csr -subj "/CN=Dunvelt expired signer" 2>/dev/null
+  faketime -f -40d openssl x509 -req -in old.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial \
+    -days 10 -extfile signer.extensions -out expired.pem 2>/dev/null
+  faketime -f +10d openssl x509 -req -in old.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial \
+    -days 365 -extfile signer.extensions -out future.pem 2>/dev/null
+  date_of() {
+    date -u -d "$(openssl x509 -in "$1" -noout "-$2" | sed 's/^[^=]*=//')" '+%Y-%m-%d %H:%M UTC'
+  }
+  refuses "an expired certificate" "the certificate in expired.pem expired on $(date_of expired.pem enddate)" \
+    --signer "$scratch/signer" --certificate expired.pem --ca-file ca.pem
+  check "... without asking the signer" test ! -e signer.calls
+  refuses "a certificate not valid yet" \
+    "the certificate in future.pem is not valid yet: from $(date_of future.pem startdate)" \
+    --signer "$scratch/signer" --certificate future.pem --ca-file ca.pem
+  printf '%s\n' '#!/bin/sh' 'echo "signing quota exceeded" >&2' 'exit 3' >failing-signer
+  chmod +x failing-signer
+  refuses "a signer command that fails" \
+    "the signer command $scratch/failing-signer failed (exit 3): signing quota exceeded" \
+    --signer "$scratch/failing-signer" --certificate signer.pem --ca-file ca.pem
+  issue other "Dunvelt throwaway test other signer" 30 codeSigning
+  write_signer other-signer other.pem other-key.pem
+  refuses "a signature made with another certificate" \
+    "the signer command signed with another certificate than signer.pem" \
+    --signer "$scratch/other-signer" --certificate signer.pem --ca-file ca.pem
   ;;
 reprotest)
   # Debian's reprotest builds the launcher twice, the second time with every variation it has
