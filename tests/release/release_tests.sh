@@ -2,7 +2,7 @@
 # Release checks that need second builds of the launcher:
 #   release_tests.sh CASE SOURCE BUILD SCRATCH
 # where CASE is reproducible, signing, signing-token, timestamp, sign-install, external-signer,
-# reprotest, bom, toolchain or install.
+# reprotest, bom, install-bom, toolchain or install.
 set -eu
 case_name=$1 source=$2 build=$3 scratch=$4
 rm -rf "$scratch"
@@ -539,6 +539,48 @@ bom)
   check "a file that is no link map fails" fails bom "$build/Dunvelt.exe.cdx.json"
   check "... with one message" test "$(wc -l <errors.txt)" -eq 1
   check "... and leaves no bill of materials" test ! -e out.json
+  ;;
+install-bom)
+  # The whole install's bill of materials, of a runtime image as a packager links it, with the
+  # launcher, its own bill of materials beside it, and a signed program.
+  cd "$scratch"
+  "$build/tests/jvm/runtime-image.sh" "$scratch/install" none >image.log 2>&1 || { cat image.log; exit 1; }
+  cp "$build/Dunvelt.exe" "$build/Dunvelt.exe.cdx.json" install/
+  cp "$build/tests/wine/java-standin-signed.exe" install/bin/helper.exe
+  install_bom() { /usr/bin/python3 "$source/scripts/install-bom.py" "$@" 2>errors.txt; }
+  check "the install's bill of materials is written" install_bom install install.cdx.json "Sample App" 1.0
+  check "... and is valid CycloneDX 1.6" /usr/bin/python3 "$source/tests/release/bom_check.py" \
+    "$source/tests/release/cyclonedx" install.cdx.json --schema-only
+  # What it says, one fact a line: "module NAME VERSION", "program NAME SHA512 SIGNER LINKED".
+  /usr/bin/python3 -c '
+import json, sys
+for c in json.load(open(sys.argv[1]))["components"]:
+    if c["name"] == "Java runtime":
+        print("runtime", c["version"])
+        for m in c["components"][1:]:
+            print("module", m["name"], m.get("version", "-"))
+    else:
+        signer = [p["value"] for p in c["properties"] if p["name"] == "dunvelt:signer"][0]
+        print("program", c["name"], c["hashes"][0]["content"], len(c.get("components", [])), signer)
+' install.cdx.json >facts.txt
+  grep -E '^(runtime|module)' facts.txt | tr '\n' ' '
+  echo
+  field() { sed -n "s/^$1=\"\(.*\)\"$/\1/p" install/release; }
+  check "... with every module the runtime's release file names" test \
+    "$(sed -n 's/^module \([^ ]*\) .*/\1/p' facts.txt | LC_ALL=C sort | tr '\n' ' ')" = \
+    "$(field MODULES | tr ' ' '\n' | LC_ALL=C sort | tr '\n' ' ')"
+  check "... java.base at the runtime's version" grep -qx "module java.base $(field JAVA_VERSION)" facts.txt
+  check "... the launcher, with its hash, its linked components, unsigned" grep -qx \
+    "program Dunvelt.exe $(sha512sum install/Dunvelt.exe | cut -d' ' -f1) 13 unsigned" facts.txt
+  check "... and the signed program, with its hash and signer" grep -qx \
+    "program bin/helper.exe $(sha512sum install/bin/helper.exe | cut -d' ' -f1) 0 /CN=Dunvelt sample signer" facts.txt
+  check "... and no other program" test "$(grep -c '^program' facts.txt)" -eq 2
+  check "a folder that is not there fails" fails install_bom missing out.json
+  check "... with one message" test "$(wc -l <errors.txt)" -eq 1
+  mv install/lib/modules modules
+  check "a runtime without its image fails" fails install_bom install out.json
+  check "... with one message that says so" grep -qx "install-bom.py: .* holds a release file but no lib/modules image" errors.txt
+  check "... and writes nothing" test ! -e out.json
   ;;
 toolchain)
   # The build's record of its toolchain, and its comparison with the packages installed here.
