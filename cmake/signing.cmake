@@ -1,5 +1,6 @@
 # Optional Authenticode signing, with SHA-256, by osslsigncode (scripts/sign.sh). The key is in a
-# PKCS#12 file, or in a PKCS#11 token or HSM, where it never leaves the device. Without a
+# PKCS#12 file, or in a PKCS#11 token or HSM, where it never leaves the device, or reachable only
+# through a command of its own, which osslsigncode hands what is to be signed. Without a
 # certificate nothing changes, and the unsigned image stays bit-identical from build to build.
 set(DUNVELT_SIGNING_CERTIFICATE "" CACHE STRING
     "PKCS#12 file that signs Dunvelt.exe; with a PKCS#11 module, the certificate: a PEM or DER\
@@ -11,6 +12,12 @@ set(DUNVELT_SIGNING_KEY "" CACHE STRING "pkcs11: URI of the signing key in the t
 set(DUNVELT_SIGNING_PASSWORD_FILE "" CACHE FILEPATH
     "File that holds the PKCS#12 password or the token's PIN; empty: DUNVELT_SIGNING_PASSWORD at\
  build time")
+set(DUNVELT_SIGNING_COMMAND "" CACHE FILEPATH
+    "Command that signs with a key kept elsewhere (a cloud signing service's client, an HSM's\
+ tool), run as COMMAND DATA SIGNATURE; the certificate is then a PEM or DER file")
+set(DUNVELT_SIGNING_CA_FILE "" CACHE FILEPATH
+    "With DUNVELT_SIGNING_COMMAND: the certificates its signature's chain is verified against;\
+ empty: the system's")
 set(DUNVELT_SIGNING_TIMESTAMP_URL "" CACHE STRING
     "RFC 3161 time-stamping servers, separated by ';', tried in order; empty: no timestamp")
 # A pkcs11: URI is no file path: CMake would make it absolute, and split it at its ';'.
@@ -49,6 +56,18 @@ elseif(_in_token)
   message(FATAL_ERROR "A certificate in a token (${_certificate}) needs its key there too: set "
                       "DUNVELT_SIGNING_PKCS11_MODULE and DUNVELT_SIGNING_KEY")
 endif()
+if(DUNVELT_SIGNING_COMMAND)
+  if(DUNVELT_SIGNING_PKCS11_MODULE OR NOT _certificate)
+    message(FATAL_ERROR "Signing through DUNVELT_SIGNING_COMMAND needs DUNVELT_SIGNING_CERTIFICATE, "
+                        "a PEM or DER file, and no DUNVELT_SIGNING_PKCS11_MODULE")
+  endif()
+  if(NOT EXISTS "${DUNVELT_SIGNING_COMMAND}")
+    message(FATAL_ERROR "Signing command not found: ${DUNVELT_SIGNING_COMMAND}")
+  endif()
+endif()
+if(DUNVELT_SIGNING_CA_FILE AND NOT EXISTS "${DUNVELT_SIGNING_CA_FILE}")
+  message(FATAL_ERROR "CA file not found: ${DUNVELT_SIGNING_CA_FILE}")
+endif()
 if(_certificate AND NOT _in_token AND NOT EXISTS "${_certificate}")
   message(FATAL_ERROR "Signing certificate not found: ${_certificate}")
 endif()
@@ -81,16 +100,27 @@ if(_certificate)
     string(REPLACE ";" "$<SEMICOLON>" _key "${DUNVELT_SIGNING_KEY}")
     list(APPEND _options --pkcs11-module "${DUNVELT_SIGNING_PKCS11_MODULE}" --key "${_key}")
   endif()
+  if(DUNVELT_SIGNING_COMMAND)
+    list(APPEND _options --signer "${DUNVELT_SIGNING_COMMAND}")
+  endif()
+  if(DUNVELT_SIGNING_CA_FILE)
+    list(APPEND _options --ca-file "${DUNVELT_SIGNING_CA_FILE}")
+  endif()
   if(DUNVELT_SIGNING_PASSWORD_FILE)
     list(APPEND _options --password-file "${DUNVELT_SIGNING_PASSWORD_FILE}")
   endif()
   foreach(_server IN LISTS _servers)
     list(APPEND _options --timestamp "${_server}")
   endforeach()
+  # The kit's programs are signed with the same options (tests/wine/kit).
+  set(DUNVELT_SIGNING_OPTIONS ${_options})
   # The password or PIN never appears on a command line: the script has osslsigncode read it
   # from the file or, through a pipe, from the environment.
-  add_custom_command(TARGET Dunvelt POST_BUILD
-    COMMAND ${CMAKE_SOURCE_DIR}/scripts/sign.sh ${DUNVELT_OSSLSIGNCODE} $<TARGET_FILE:Dunvelt>
-            ${_options}
-    VERBATIM)
+  # The doctor ships beside the launcher, and is signed alike.
+  foreach(_target Dunvelt Dunvelt-doctor)
+    add_custom_command(TARGET ${_target} POST_BUILD
+      COMMAND ${CMAKE_SOURCE_DIR}/scripts/sign.sh ${DUNVELT_OSSLSIGNCODE} $<TARGET_FILE:${_target}>
+              ${_options}
+      VERBATIM)
+  endforeach()
 endif()

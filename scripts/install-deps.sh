@@ -12,7 +12,8 @@ packages=${*:-"cmake make g++ googletest libgtest-dev libgmock-dev g++-mingw-w64
   g++-mingw-w64-x86-64-win32 wine wine64 wine32:i386 openssl osslsigncode softhsm2 opensc
   libengine-pkcs11-openssl clang-format clang-tidy clang libclang-rt-14-dev shellcheck
   openjdk-17-jdk-headless openjfx xvfb
-  python3-xlib python3-jsonschema nlohmann-json3-dev zip unzip"}
+  python3-xlib python3-jsonschema nlohmann-json3-dev zip unzip
+  reprotest diffoscope-minimal faketime disorderfs"}
 # The missing packages, one argument each. A package that a cut-short run left unpacked but not
 # configured counts as missing.
 set --

@@ -4,7 +4,10 @@
 #   sign-install.sh FOLDER --certificate PKCS12_FILE [OPTIONS]
 #   sign-install.sh FOLDER --pkcs11-module MODULE --key PKCS11_URI
 #                   --certificate CERTIFICATE_FILE|PKCS11_URI [OPTIONS]
-# OPTIONS: --password-file FILE, --timestamp URL (repeated), as for sign.sh.
+#   sign-install.sh FOLDER --signer COMMAND --certificate CERTIFICATE_FILE [OPTIONS]
+# OPTIONS: --password-file FILE, --timestamp URL (repeated), --ca-file FILE, as for sign.sh. The
+# certificate is checked once, before anything: one that is not valid now is refused, and one
+# that expires within 30 days warned of.
 #
 # Smart App Control blocks every program and DLL the loader maps that carries no valid signature,
 # and a jlink runtime ships unsigned ones. A file counts as a program by its content, whatever its
@@ -21,8 +24,8 @@ here=$(dirname "$0")
 tool=osslsigncode
 
 usage() {
-  echo "usage: sign-install.sh FOLDER --certificate FILE|URI [--pkcs11-module MODULE --key URI]" \
-    "[--password-file FILE] [--timestamp URL]..." >&2
+  echo "usage: sign-install.sh FOLDER --certificate FILE|URI [--pkcs11-module MODULE --key URI |" \
+    "--signer COMMAND] [--password-file FILE] [--timestamp URL]... [--ca-file FILE]" >&2
   exit 2
 }
 [ $# -ge 1 ] || usage
@@ -36,7 +39,7 @@ certificate=""
 check_options() {
   while [ $# -gt 0 ]; do
     case $1 in
-    --certificate | --pkcs11-module | --key | --password-file | --timestamp) ;;
+    --certificate | --pkcs11-module | --key | --password-file | --timestamp | --signer | --ca-file) ;;
     *) echo "sign-install.sh: unknown option $1" >&2 && usage ;;
     esac
     [ $# -ge 2 ] || { echo "sign-install.sh: $1 needs a value" >&2 && usage; }
@@ -57,6 +60,12 @@ fail() {
   echo "$*; nothing in $folder was changed." >&2
   exit 1
 }
+
+# The certificate, once and before anything is touched; its warning, if any, is passed on.
+checked=$(sh "$here/sign.sh" "$tool" --check-certificate "$@" 2>&1 </dev/null) ||
+  fail "${checked#Signing refused: }"
+[ -z "$checked" ] || echo "$checked" >&2
+export DUNVELT_SIGNING_CERTIFICATE_CHECKED=1
 # Puts back the originals of the first $committed files; one that cannot be put back is kept,
 # and named.
 roll_back() {

@@ -141,14 +141,14 @@ relayed() {
   exit "$status"
 }
 
-# Starts the server of the Wine session of the prefix in WINEPREFIX, where there is a prefix and no
-# session runs yet, so that the session lingers 10 s after its last program ends: starting one
-# starts its services, desktop and drivers too, which takes about four seconds when Wine runs
-# emulated, and a server that COMMAND starts ends the session as soon as its last program does.
-# The server holds none of COMMAND's output.
-linger() {
-  [[ -n ${WINEPREFIX:-} && -f $WINEPREFIX/system.reg ]] || return 0
-  wineserver -p10 </dev/null >/dev/null 2>&1 || true
+# Before COMMAND runs in the prefix in WINEPREFIX, the prefix is made if it is missing, and its
+# session is started, one run at a time (scripts/wine-prefix.sh --session): programs that start a
+# prefix's session together can leave it hanging. The session lingers 10 s after its last program
+# ends, so that the next run finds it started, and holds none of COMMAND's output.
+prefix_script="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine-prefix.sh"
+session() {
+  [[ -n ${WINEPREFIX:-} ]] || return 0
+  "$prefix_script" --session
 }
 
 case $action in
@@ -171,24 +171,22 @@ run)
   # has C.UTF-8, which spells every name.
   [[ $(locale charmap 2>/dev/null) == UTF-8 ]] || export LC_ALL=C.UTF-8
   decide emulator
-  [[ $(cat "$state/route") == emulated* ]] || { linger; relayed "$@"; }
+  [[ $(cat "$state/route") == emulated* ]] || { session; relayed "$@"; }
   # Inside the namespace: a binfmt_misc of its own, and i386 ELF programs handed to qemu-i386.
   # The flags: O and C give qemu the program open and with its own rights, F loads qemu now, so
   # that it is found whatever the program's mount view.
   # shellcheck disable=SC2016 # the inner shell expands its own arguments
   relayed unshare --user --map-root-user --mount --fork /bin/sh -c '
-    qemu=$1
-    shift
+    qemu=$1 prefix_script=$2
+    shift 2
     mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || {
       echo "A private binfmt_misc cannot be mounted (it needs Linux 6.7 or later), so 32-bit Wine cannot run here." >&2
       exit 125
     }
     printf "%s" ":dunvelt-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$qemu:OCF" \
       >/proc/sys/fs/binfmt_misc/register
-    # As linger() does, in the namespace, whose user the session belongs to.
-    if [ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ]; then
-      wineserver -p10 </dev/null >/dev/null 2>&1 || true
-    fi
+    # As session() does, in the namespace, whose user the session belongs to.
+    if [ -n "${WINEPREFIX:-}" ]; then "$prefix_script" --session || exit 1; fi
     exec "$@"' route "$(realpath "$qemu")" "$@"
   ;;
 *) usage ;;

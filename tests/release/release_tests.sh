@@ -1,7 +1,8 @@
 #!/bin/sh
 # Release checks that need second builds of the launcher:
-#   release_tests.sh reproducible|signing|signing-token|timestamp|sign-install|install SOURCE BUILD
-#                    SCRATCH
+#   release_tests.sh CASE SOURCE BUILD SCRATCH
+# where CASE is reproducible, signing, signing-token, timestamp, sign-install, external-signer,
+# reprotest, bom, install-bom, toolchain or install.
 set -eu
 case_name=$1 source=$2 build=$3 scratch=$4
 rm -rf "$scratch"
@@ -41,8 +42,9 @@ fails_to_sign() {
   shift 2
   check "$description fails the build" fails "$@"
   check "... with one message: $message" test "$(grep -c "$message" "$scratch/failing.log")" -eq 1
+  # The link's map, Dunvelt.exe.map, is no executable.
   check "... and leaves no executable" \
-    test -z "$(find "$scratch/failing" -maxdepth 1 -name 'Dunvelt.exe*')"
+    test -z "$(find "$scratch/failing" -maxdepth 1 -name 'Dunvelt.exe*' ! -name '*.map')"
 }
 
 # osslsigncode verify against the test CA, which issued the signer's and the time-stamping
@@ -343,6 +345,280 @@ sign-install)
     -passout file:password
   refuses "a certificate whose key is not RSA" "Smart App Control accepts RSA signatures only" \
     sign_install --certificate ec-signer.p12 --password-file password
+  ;;
+external-signer)
+  # Signing through a command that alone holds the key, as a cloud signing service's client
+  # does: one file, the launcher's build and an install folder.
+  cd "$scratch"
+  make_signer
+  start_authority
+  mkdir keyholder
+  mv signer-key.pem keyholder/
+  rm signer.p12
+  # write_signer NAME [CERTIFICATE KEY]: a signer command that keeps what it was given in
+  # NAME.seen and counts its calls in NAME.calls.
+  write_signer() {
+    printf '%s\n' '#!/bin/sh' "cp \"\$1\" '$scratch/$1.seen'; echo called >>'$scratch/$1.calls'" \
+      "exec osslsigncode sign -certs '$scratch/${2:-signer.pem}' -key '$scratch/${3:-keyholder/signer-key.pem}' -h sha256 -in \"\$1\" -out \"\$2\" >/dev/null" \
+      >"$1"
+    chmod +x "$1"
+  }
+  write_signer signer
+  external="--signer $scratch/signer --certificate signer.pem --ca-file ca.pem"
+  unsigned_copy "$build/Dunvelt.exe" unsigned.exe
+  cp unsigned.exe one.exe
+  # shellcheck disable=SC2086 # the options hold no blanks
+  check "signing a file through the signer command succeeds" \
+    "$source/scripts/sign.sh" osslsigncode one.exe $external --timestamp "$server" 2>warning.txt
+  osslsigncode verify -CAfile ca.pem -TSA-CAfile ca.pem -in one.exe >verify.txt 2>&1
+  grep -E '^(Signature verification|Timestamp Server Signature verification|Number of verified)' verify.txt
+  check "... and osslsigncode verify passes" grep -q '^Signature verification: ok' verify.txt
+  check "... with the server's timestamp" \
+    grep -q '^Timestamp Server Signature verification: ok' verify.txt
+  check "... removing the signature gives back the unsigned bytes" strips_to unsigned.exe one.exe
+  check "... the signer saw only what is to be signed, not the program" \
+    test "$(od -An -tx1 -N1 signer.seen | tr -d ' ')" = 30 -a "$(stat -c %s signer.seen)" -lt 1000
+  expires=$(date -u -d "$(openssl x509 -in signer.pem -noout -enddate | sed 's/^notAfter=//')" \
+    '+%Y-%m-%d %H:%M UTC')
+  check "... and a certificate that expires within 30 days is warned of, with its date" \
+    grep -q "^Warning: the certificate in signer.pem expires on $expires, in \(2 days\|1 day\)" warning.txt
+  cat warning.txt
+
+  # With the kit, whose programs are signed too, where the build is given a key.
+  kit_build() { targets=verify-kit build_launcher "$@"; }
+  check "a build signed through the signer command succeeds" kit_build "$scratch/signed" \
+    -DBUILD_TESTING=ON \
+    -DDUNVELT_SIGNING_COMMAND="$scratch/signer" -DDUNVELT_SIGNING_CERTIFICATE="$scratch/signer.pem" \
+    -DDUNVELT_SIGNING_CA_FILE="$scratch/ca.pem" -DDUNVELT_SIGNING_TIMESTAMP_URL="$server"
+  check "... and its launcher verifies, timestamped" verify -in "$scratch/signed/Dunvelt.exe"
+  mkdir kit
+  unzip -q "$scratch/signed/Dunvelt-verify.zip" -d kit
+  for file in Dunvelt.exe Dunvelt-doctor.exe launch-tests.exe image-tests.exe java-standin.exe; do
+    check "... and so does its kit's $file" verify -in "kit/$file"
+  done
+
+  mkdir -p runtime/bin
+  cp unsigned.exe runtime/Dunvelt.exe
+  cp "$build/tests/wine/java-standin.exe" runtime/bin/java.exe
+  cp -Rp runtime unsigned
+  listing() { (cd "$1" && find . -type f -exec sha256sum {} + | LC_ALL=C sort); }
+  listing runtime >before.txt
+  # shellcheck disable=SC2086
+  install_with() { "$source/scripts/sign-install.sh" runtime "$@" >out.txt 2>&1; }
+  # shellcheck disable=SC2086
+  check "signing an install folder through the signer command succeeds" \
+    install_with $external --timestamp "$server"
+  cat out.txt
+  check "... warns of the certificate once" test "$(grep -c '^Warning: ' out.txt)" -eq 1
+  check "... and signs both programs" grep -qx "signed 2 files, 0 already signed, 0 skipped" out.txt
+  for file in Dunvelt.exe bin/java.exe; do
+    check "... $file verifies, timestamped" verify -in "runtime/$file"
+  done
+
+  # Refusals, before the signer is asked or anything changes: refuses DESCRIPTION MESSAGE OPTIONS...
+  refuses() {
+    description=$1 message=$2
+    shift 2
+    rm -rf runtime signer.calls
+    cp -Rp unsigned runtime
+    check "$description is refused" fails install_with "$@"
+    check "... with one message: $message" test "$(grep -c "$message" out.txt)" -eq 1
+    listing runtime >after.txt
+    check "... and leaves the folder as it was" cmp -s before.txt after.txt
+  }
+  # A certificate issued as if 40 days ago for 10 days, and one valid from 10 days on.
+  openssl req -new -key keyholder/signer-key.pem -out old.csr -subj "/CN=Dunvelt expired signer" 2>/dev/null
+  faketime -f -40d openssl x509 -req -in old.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial \
+    -days 10 -extfile signer.extensions -out expired.pem 2>/dev/null
+  faketime -f +10d openssl x509 -req -in old.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial \
+    -days 365 -extfile signer.extensions -out future.pem 2>/dev/null
+  date_of() {
+    date -u -d "$(openssl x509 -in "$1" -noout "-$2" | sed 's/^[^=]*=//')" '+%Y-%m-%d %H:%M UTC'
+  }
+  refuses "an expired certificate" "the certificate in expired.pem expired on $(date_of expired.pem enddate)" \
+    --signer "$scratch/signer" --certificate expired.pem --ca-file ca.pem
+  check "... without asking the signer" test ! -e signer.calls
+  refuses "a certificate not valid yet" \
+    "the certificate in future.pem is not valid yet: from $(date_of future.pem startdate)" \
+    --signer "$scratch/signer" --certificate future.pem --ca-file ca.pem
+  printf '%s\n' '#!/bin/sh' 'echo "signing quota exceeded" >&2' 'exit 3' >failing-signer
+  chmod +x failing-signer
+  refuses "a signer command that fails" \
+    "the signer command $scratch/failing-signer failed (exit 3): signing quota exceeded" \
+    --signer "$scratch/failing-signer" --certificate signer.pem --ca-file ca.pem
+  issue other "Dunvelt throwaway test other signer" 30 codeSigning
+  write_signer other-signer other.pem other-key.pem
+  refuses "a signature made with another certificate" \
+    "the signer command signed with another certificate than signer.pem" \
+    --signer "$scratch/other-signer" --certificate signer.pem --ca-file ca.pem
+  ;;
+reprotest)
+  # Debian's reprotest builds the launcher twice, the second time with every variation it has
+  # but the user and the host name: another build path, time (faketime), time zone, locale, umask,
+  # environment, HOME, PATH, file order (disorderfs), CPU count and kernel personality. Its
+  # bytes must not change; on a difference diffoscope's report says where.
+  variations=+all,-user_group,-domain_host
+  cd "$scratch"
+  mkdir "$scratch/source"
+  find "$source" -mindepth 1 -maxdepth 1 ! -name '.*' ! -name 'build*' \
+    -exec cp -R {} "$scratch/source/" ';'
+  launcher_build='cmake -S . -B out -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel -DBUILD_TESTING=OFF >/dev/null && cmake --build out --target Dunvelt >/dev/null'
+  # reprotest STORE SOURCE BUILD_COMMAND ARTIFACT
+  reprotest_run() {
+    reprotest --verbosity 1 --variations="$variations" --store-dir="$1" -c "$3" "$2" "$4" \
+      >"$1.log" 2>&1
+  }
+  echo "variations: $variations"
+  if reprotest_run "$scratch/store" "$scratch/source" "$launcher_build" out/Dunvelt.exe; then
+    echo "ok: reprotest built Dunvelt.exe twice, varied, and found no difference"
+  else
+    echo "FAILED: reprotest found Dunvelt.exe unreproducible, or could not run:"
+    tail -n 20 "$scratch/store.log"
+    head -n 200 "$scratch/store/experiment-1.diffoscope.out" 2>/dev/null || true
+    failures=$((failures + 1))
+  fi
+  sed -n 's/^INFO:reprotest:build "experiment-1": //p' "$scratch/store.log"
+  unsigned_copy "$build/Dunvelt.exe" unsigned.exe
+  check "... with the bytes of this build" \
+    grep -q "^$(digest unsigned.exe)  ./out/Dunvelt.exe$" "$scratch/store/SHA256SUMS"
+  sums_hold() { (cd "$build" && sha256sum --quiet -c SHA256SUMS); }
+  check "the build's SHA256SUMS holds for what it ships" sums_hold
+  check "... and names the launcher, the doctor and their bills of materials" \
+    test "$(grep -cE '  Dunvelt(-doctor)?\.exe(\.cdx\.json)?$' "$build/SHA256SUMS")" -eq 4
+
+  # What it must catch: a program with its build's date in it and a PE time stamp.
+  mkdir "$scratch/stamped"
+  printf '#include <cstdio>\nint main() { std::puts(__DATE__ " " __TIME__); }\n' \
+    >"$scratch/stamped/stamped.cpp"
+  check "a program stamped with its build time is found unreproducible" fails reprotest_run \
+    "$scratch/stamped-store" "$scratch/stamped" 'i686-w64-mingw32-g++ -Os stamped.cpp -o stamped.exe' \
+    stamped.exe
+  # The PE header, at 0x80 after mingw-w64's DOS stub, holds the link's time stamp.
+  check "... and diffoscope's report shows the PE header's time stamp differing" \
+    grep -q '[+-]00000080: 5045 0000 4c01' "$scratch/stamped-store/experiment-1.diffoscope.out"
+  ;;
+bom)
+  # The bills of materials of the shipped programs and of the kit, against the official schema,
+  # the files and the packages installed here.
+  schemas="$source/tests/release/cyclonedx"
+  bom_check() { /usr/bin/python3 "$source/tests/release/bom_check.py" "$schemas" "$@"; }
+  runtime=libstdc++.a,libgcc.a,libgcc_eh.a,libmingw32.a,libmingwex.a,libmsvcrt.a
+  for program in Dunvelt.exe Dunvelt-doctor.exe; do
+    check "$program's bill of materials is valid, with its linked runtime" \
+      bom_check "$build/$program.cdx.json" "$build/$program" --expect "$runtime"
+  done
+  check "the kit's bill of materials is valid, with each program's linked runtime" \
+    bom_check "$build/Dunvelt-verify.zip.cdx.json" "$build/Dunvelt-verify.zip" --kit \
+    --expect "$runtime"
+  grep -A 30 '"name": "libstdc++.a"' "$build/Dunvelt.exe.cdx.json" | grep -E '"(version|purl)"'
+
+  # What the checks must catch: a field the schema refuses, and a program that is not the one
+  # described.
+  cd "$scratch"
+  sed 's/"alg": "SHA-512"/"alg": "SHA512"/' "$build/Dunvelt.exe.cdx.json" >renamed-hash.json
+  check "the validator refuses an unknown hash algorithm" \
+    fails bom_check renamed-hash.json "$build/Dunvelt.exe"
+  mkdir changed
+  cp "$build/Dunvelt.exe" changed/
+  printf 'X' | dd of=changed/Dunvelt.exe bs=1 seek=1000 conv=notrunc 2>/dev/null
+  check "a program that is not the one described fails" \
+    fails bom_check "$build/Dunvelt.exe.cdx.json" changed/Dunvelt.exe
+
+  # A link map that names what no Debian package installed, and a file that is no link map: one
+  # message, and no bill of materials left behind.
+  bom() { /usr/bin/python3 "$source/scripts/bom.py" program out.json "$build/Dunvelt.exe" "$@" \
+    Dunvelt 1.0 2>errors.txt; }
+  # Outside the build, whose own files belong to the program.
+  foreign=$(mktemp -d)
+  cp /usr/i686-w64-mingw32/lib/crt2u.o "$foreign/"
+  sed "s|^LOAD .*/crt2u.o$|LOAD $foreign/crt2u.o|" "$build/Dunvelt.exe.map" >foreign.map
+  check "a linked file of no Debian package fails" fails bom foreign.map
+  check "... with one message that names it" \
+    grep -qx "bom.py: Linked, but installed by no Debian package: $foreign/crt2u.o" errors.txt
+  rm -rf "$foreign"
+  check "a file that is no link map fails" fails bom "$build/Dunvelt.exe.cdx.json"
+  check "... with one message" test "$(wc -l <errors.txt)" -eq 1
+  check "... and leaves no bill of materials" test ! -e out.json
+  ;;
+install-bom)
+  # The whole install's bill of materials, of a runtime image as a packager links it, with the
+  # launcher, its own bill of materials beside it, and a signed program.
+  cd "$scratch"
+  "$build/tests/jvm/runtime-image.sh" "$scratch/install" none >image.log 2>&1 || { cat image.log; exit 1; }
+  cp "$build/Dunvelt.exe" "$build/Dunvelt.exe.cdx.json" install/
+  cp "$build/tests/wine/java-standin-signed.exe" install/bin/helper.exe
+  install_bom() { /usr/bin/python3 "$source/scripts/install-bom.py" "$@" 2>errors.txt; }
+  check "the install's bill of materials is written" install_bom install install.cdx.json "Sample App" 1.0
+  check "... and is valid CycloneDX 1.6" /usr/bin/python3 "$source/tests/release/bom_check.py" \
+    "$source/tests/release/cyclonedx" install.cdx.json --schema-only
+  # What it says, one fact a line: "module NAME VERSION", "program NAME SHA512 SIGNER LINKED".
+  /usr/bin/python3 -c '
+import json, sys
+for c in json.load(open(sys.argv[1]))["components"]:
+    if c["name"] == "Java runtime":
+        print("runtime", c["version"])
+        for m in c["components"][1:]:
+            print("module", m["name"], m.get("version", "-"))
+    else:
+        signer = [p["value"] for p in c["properties"] if p["name"] == "dunvelt:signer"][0]
+        print("program", c["name"], c["hashes"][0]["content"], len(c.get("components", [])), signer)
+' install.cdx.json >facts.txt
+  grep -E '^(runtime|module)' facts.txt | tr '\n' ' '
+  echo
+  field() { sed -n "s/^$1=\"\(.*\)\"$/\1/p" install/release; }
+  check "... with every module the runtime's release file names" test \
+    "$(sed -n 's/^module \([^ ]*\) .*/\1/p' facts.txt | LC_ALL=C sort | tr '\n' ' ')" = \
+    "$(field MODULES | tr ' ' '\n' | LC_ALL=C sort | tr '\n' ' ')"
+  check "... java.base at the runtime's version" grep -qx "module java.base $(field JAVA_VERSION)" facts.txt
+  check "... the launcher, with its hash, its linked components, unsigned" grep -qx \
+    "program Dunvelt.exe $(sha512sum install/Dunvelt.exe | cut -d' ' -f1) 13 unsigned" facts.txt
+  check "... and the signed program, with its hash and signer" grep -qx \
+    "program bin/helper.exe $(sha512sum install/bin/helper.exe | cut -d' ' -f1) 0 /CN=Dunvelt sample signer" facts.txt
+  check "... and no other program" test "$(grep -c '^program' facts.txt)" -eq 2
+  check "a folder that is not there fails" fails install_bom missing out.json
+  check "... with one message" test "$(wc -l <errors.txt)" -eq 1
+  mv install/lib/modules modules
+  check "a runtime without its image fails" fails install_bom install out.json
+  check "... with one message that says so" grep -qx "install-bom.py: .* holds a release file but no lib/modules image" errors.txt
+  check "... and writes nothing" test ! -e out.json
+  ;;
+toolchain)
+  # The build's record of its toolchain, and its comparison with the packages installed here.
+  record="$build/Dunvelt.buildinfo"
+  toolchain() { /usr/bin/python3 "$source/scripts/toolchain.py" "$@"; }
+  field() { sed -n "s/^$1: //p" "$2"; }
+  cd "$scratch"
+  if commit=$(git -C "$source" rev-parse HEAD 2>/dev/null); then
+    check "the record names the source commit" test "$(field Git-Commit "$record")" = "$commit"
+  fi
+  check "... and the launcher's digest" \
+    grep -qx " $(digest "$build/Dunvelt.exe") $(stat -c %s "$build/Dunvelt.exe") Dunvelt.exe" "$record"
+  for package in g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-i686-dev \
+    mingw-w64-common libgmp10; do
+    installed=$(dpkg-query -W -f '${Version}' "$package:$(dpkg --print-architecture)" 2>/dev/null ||
+      dpkg-query -W -f '${Version}' "$package")
+    check "... and $package at its installed version" grep -qx " $package (= $installed)[,]*" "$record"
+  done
+  toolchain compare "$record" >same.txt
+  check "compared here, nothing differs" grep -q "^All [0-9]* packages are installed here" same.txt
+  sed 's/^ \(binutils-mingw-w64-i686\) (= [^)]*)/ \1 (= 2.38-3+9)/; s/^ \(zip\) (= [^)]*)/ dunvelt-no-such-package (= 1.0)/' \
+    "$record" >older.buildinfo
+  check "a record of other versions differs" fails toolchain compare older.buildinfo >older.txt
+  cat older.txt
+  check "... naming the package and both versions" grep -qx \
+    "  binutils-mingw-w64-i686: recorded 2.38-3+9, here $(dpkg-query -W -f '${Version}' binutils-mingw-w64-i686)" older.txt
+  check "... and a package not installed here" \
+    grep -qx "  dunvelt-no-such-package: recorded 1.0, not installed here" older.txt
+  check "... and counting both" grep -q "^2 of [0-9]* packages differ" older.txt
+  printf 'not a record\n' >garbage.buildinfo
+  status=0
+  toolchain compare garbage.buildinfo >garbage.txt 2>&1 || status=$?
+  check "a file that is no record fails apart, with one message" \
+    test "$status:$(wc -l <garbage.txt)" = 2:1
+  (cd "$build" && SOURCE_DATE_EPOCH=1700000000 toolchain record "$scratch/epoch.buildinfo" \
+    "$source" 1.0 --programs Dunvelt.exe)
+  check "a given SOURCE_DATE_EPOCH is the one recorded" \
+    test "$(field Source-Date-Epoch epoch.buildinfo)" = 1700000000
   ;;
 install)
   cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
