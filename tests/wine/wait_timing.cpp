@@ -121,11 +121,11 @@ void TimeTheWaitForTheRuntime() {
   Distribution distribution(L"wait-timing");
   SYSTEM_INFO system;
   GetNativeSystemInfo(&system);
+  // The programs by name only: the console's code page may not hold their folder's characters.
   std::printf(
       "Double-click to the runtime's start, %d rounds after %d warm-up, on Windows %ls with "
-      "%lu processors:\n  %ls\n  %ls\n",
-      Rounds, WarmUpRounds, WindowsVersion().c_str(), system.dwNumberOfProcessors, launcher.c_str(),
-      floor.c_str());
+      "%lu processors:\n",
+      Rounds, WarmUpRounds, WindowsVersion().c_str(), system.dwNumberOfProcessors);
   std::vector<double> launcherTimes, floorTimes;
   for (int round = 0; round < WarmUpRounds + Rounds && winetest::g_failures == 0; ++round) {
     // In turns: each program goes first in every other round.
