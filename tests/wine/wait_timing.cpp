@@ -53,20 +53,6 @@ Interval MedianInterval(const std::vector<double>& values) {
   return {Quantile(medians, 0.025), Quantile(medians, 0.975)};
 }
 
-std::wstring FullPath(const std::wstring& path) {
-  wchar_t full[MAX_PATH * 4];
-  GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
-  return full;
-}
-
-// The floor program beside the test programs (the kit), else the build's own.
-std::wstring FloorProgramPath() {
-  const std::wstring beside = winetest::ModuleFolder() + L"\\floor-start.exe";
-  return FullPath(winetest::Exists(beside)
-                      ? beside
-                      : winetest::ModuleFolder() + L"\\..\\..\\bench\\floor-start.exe");
-}
-
 std::wstring FileName(const std::wstring& path) {
   return path.substr(path.find_last_of(L'\\') + 1);
 }
@@ -115,7 +101,7 @@ std::wstring WindowsVersion() {
 }  // namespace
 
 void TimeTheWaitForTheRuntime() {
-  const std::wstring launcher = winetest::LauncherPath(), floor = FloorProgramPath();
+  const std::wstring launcher = winetest::LauncherPath(), floor = winetest::FloorProgramPath();
   CHECK(winetest::Exists(floor), L": no floor program at " + floor);
   if (!winetest::Exists(floor)) return;
   Distribution distribution(L"wait-timing");
