@@ -14,7 +14,7 @@ last, its input left open: under Wine, a program that waits for input keeps Wine
 services up, so that no start pays for starting them. It prints, tab-separated, one "stat" line a label
 (median, p10, p90, min, max in ms) and one "ratio" line each --ratio (the median of the per-round
 ratios A/B, its 95 % bootstrap interval, the p10 and p90 of the ratios, the median difference in
-ms). A start that shows no window within 120 s, or leaves a process behind for as long, stops
+ms and its 95 % bootstrap interval). A start that shows no window within 120 s, or leaves a process behind for as long, stops
 the run.
 """
 
@@ -205,10 +205,11 @@ def main():
         a, b = ratio.split("/")
         ratios = [x / y for x, y in zip(samples[a], samples[b])]
         low, high = bootstrap_interval(ratios, generator)
-        difference = median([x - y for x, y in zip(samples[a], samples[b])])
-        print("ratio\t%s\t%s\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.0f" % (
+        differences = [x - y for x, y in zip(samples[a], samples[b])]
+        difference_low, difference_high = bootstrap_interval(differences, generator)
+        print("ratio\t%s\t%s\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.0f\t%.0f\t%.0f" % (
             a, b, median(ratios), low, high, quantile(ratios, 0.1), quantile(ratios, 0.9),
-            difference))
+            median(differences), difference_low, difference_high))
 
 
 if __name__ == "__main__":

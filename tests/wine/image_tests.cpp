@@ -268,11 +268,13 @@ void DeclaresItsManifest() {
   if (activation != INVALID_HANDLE_VALUE) ReleaseActCtx(activation);
 }
 
-void IsAHardenedThirtyTwoBitGuiImage() {
-  std::ifstream in(winetest::LauncherPath().c_str(), std::ios::binary);
+// The image settings every shipped program takes, and the DLLs it imports; returns the size of
+// its resources.
+DWORD CheckHardenedGuiImage(const std::wstring& path, const Names& expectedImports) {
+  std::ifstream in(path.c_str(), std::ios::binary);
   const std::vector<char> file{std::istreambuf_iterator<char>(in), {}};
-  CHECK(file.size() > 4096);
-  if (file.size() <= 4096) return;
+  CHECK(file.size() > 4096, path);
+  if (file.size() <= 4096) return 0;
   const auto& dos = *reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data());
   const auto& nt = *reinterpret_cast<const IMAGE_NT_HEADERS32*>(file.data() + dos.e_lfanew);
   const IMAGE_OPTIONAL_HEADER32& optional = nt.OptionalHeader;
@@ -312,9 +314,26 @@ void IsAHardenedThirtyTwoBitGuiImage() {
     std::transform(name.begin(), name.end(), name.begin(), ::tolower);
     imports.insert(std::wstring(name.begin(), name.end()));
   }
-  CHECK(imports ==
-            (Names{L"kernel32.dll", L"user32.dll", L"shell32.dll", L"ole32.dll", L"msvcrt.dll"}),
-        L": only the DLLs Windows ships");
+  CHECK(imports == expectedImports, path + L": imports other DLLs than expected");
+  return optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].Size;
+}
+
+// Only DLLs that Windows ships.
+const Names LauncherImports{L"kernel32.dll", L"user32.dll", L"shell32.dll", L"ole32.dll",
+                            L"msvcrt.dll"};
+
+void IsAHardenedThirtyTwoBitGuiImage() {
+  CheckHardenedGuiImage(winetest::LauncherPath(), LauncherImports);
+}
+
+// The floor program of the timing is a fair floor only when it is built as the launcher is, with
+// its settings and resources, and starts the runtime without the shell.
+void BuildsTheFloorProgramAsTheLauncher() {
+  const DWORD launcherResources = CheckHardenedGuiImage(winetest::LauncherPath(), LauncherImports);
+  const DWORD floorResources =
+      CheckHardenedGuiImage(winetest::FloorProgramPath(), {L"kernel32.dll", L"msvcrt.dll"});
+  CHECK(floorResources > 0 && floorResources == launcherResources,
+        L": the floor program must carry the launcher's resources");
 }
 
 }  // namespace
@@ -325,5 +344,6 @@ int main(int argc, char** argv) {
                          {"version", CarriesItsVersionInUsEnglish},
                          {"icon", CarriesSixIconImagesLargestFirst},
                          {"manifest", DeclaresItsManifest},
-                         {"headers", IsAHardenedThirtyTwoBitGuiImage}});
+                         {"headers", IsAHardenedThirtyTwoBitGuiImage},
+                         {"floor-program", BuildsTheFloorProgramAsTheLauncher}});
 }

@@ -89,6 +89,11 @@ inline std::wstring LauncherCommand(const std::wstring& arguments) {
   return L"\"" + winetest::LauncherPath() + L"\" " + arguments;
 }
 
+// The command line of a double-click on the program, as Explorer starts one.
+inline std::wstring DoubleClick(const std::wstring& program) {
+  return L"rundll32.exe shell32.dll,ShellExec_RunDLL \"" + program + L"\"";
+}
+
 // Starts launchers inside one job object, so that the test can wait until every process of a
 // launch, the hidden interpreter and the runtime included, has ended, and so that a failed test
 // leaves nothing running.

@@ -10,6 +10,7 @@
 
 #include "doctor_tests.h"
 #include "launch_harness.h"
+#include "wait_timing.h"
 #include "wine_test.h"
 #include "window_watch.h"
 
@@ -19,6 +20,7 @@ using winetest::Deadline;
 
 using winetest::CheckSingleRuntimeRun;
 using winetest::Distribution;
+using winetest::DoubleClick;
 using winetest::ExpectedArguments;
 using winetest::LauncherCommand;
 using winetest::Launches;
@@ -191,10 +193,6 @@ std::vector<dunvelt::ShownWindow> WatchedLaunch(const std::wstring& name,
   return others;
 }
 
-std::wstring DoubleClick(const std::wstring& program) {
-  return L"rundll32.exe shell32.dll,ShellExec_RunDLL \"" + program + L"\"";
-}
-
 // As Explorer opens a double-clicked file: a GUI process with no console asks the shell to open
 // it, in the shown state that a double-click asks for.
 void ShowsNothingWhenDoubleClicked() {
@@ -352,7 +350,8 @@ int main(int argc, char** argv) {
       {"double-click", ShowsNothingWhenDoubleClicked},
       {"console", ShowsNothingFromAConsole},
       {"catches-shown", CatchesAShownInterpreter},
-      {"no-interpreter", ReportsTheFailureWhenTheInterpreterCannotStart}};
+      {"no-interpreter", ReportsTheFailureWhenTheInterpreterCannotStart},
+      {"wait-timing", TimeTheWaitForTheRuntime}};
   for (const winetest::Case& doctorCase : DoctorCases()) cases.push_back(doctorCase);
   return winetest::Main(argc, argv, cases);
 }

@@ -52,6 +52,16 @@ inline std::wstring LauncherPath() {
   return path;
 }
 
+// The floor program of the timing (bench/floor_start.cpp): the one beside the test programs (the
+// verification kit), else the build's own.
+inline std::wstring FloorProgramPath() {
+  std::wstring floor = ModuleFolder() + L"\\floor-start.exe";
+  if (!Exists(floor)) floor = ModuleFolder() + L"\\..\\..\\bench\\floor-start.exe";
+  wchar_t path[MAX_PATH * 4];
+  GetFullPathNameW(floor.c_str(), MAX_PATH * 4, path, nullptr);
+  return path;
+}
+
 // Where the tests lay out their sample folders: DUNVELT_SCRATCH (the kit points it into %TEMP%),
 // else a folder beside the test programs, one for 32-bit Windows and one for 64-bit Windows, whose
 // tests of the same name may run at the same time.
