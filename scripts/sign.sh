@@ -120,7 +120,7 @@ check_certificate() {
 $check_only && exit 0
 
 # The signer command's route: it sees what is to be signed, never the executable, and the key
-# never reaches this machine.
+# never reaches the computer that builds.
 if [ -n "$signer" ]; then
   data="$exe.data" signature="$exe.signature" attached="$exe.signed"
   rm -f "$data" "$signature" "$attached" "$signed"
