@@ -367,6 +367,20 @@ external-signer)
   external="--signer $scratch/signer --certificate signer.pem --ca-file ca.pem"
   unsigned_copy "$build/Dunvelt.exe" unsigned.exe
   cp unsigned.exe one.exe
+  if ! osslsigncode --help 2>&1 | grep -q extract-data; then
+    # Debian 12's own osslsigncode cannot compute what is to be signed: the route says so, and
+    # changes nothing.
+    # shellcheck disable=SC2086 # the options hold no blanks
+    check "an osslsigncode without extract-data is refused" fails \
+      "$source/scripts/sign.sh" osslsigncode one.exe $external --timestamp "$server" 2>refused.txt
+    check "... saying what to install" grep -q "needs an osslsigncode with extract-data" refused.txt
+    check "... and the file is unchanged" cmp -s one.exe unsigned.exe
+    echo "skipped: the rest of this case needs a later osslsigncode than" \
+      "$(osslsigncode --version 2>&1 | head -n 1)"
+    echo "$case_name: $failures failed"
+    [ "$failures" -eq 0 ]
+    exit
+  fi
   # shellcheck disable=SC2086 # the options hold no blanks
   check "signing a file through the signer command succeeds" \
     "$source/scripts/sign.sh" osslsigncode one.exe $external --timestamp "$server" 2>warning.txt
@@ -458,6 +472,12 @@ reprotest)
   # environment, HOME, PATH, file order (disorderfs), CPU count and kernel personality. Its
   # bytes must not change; on a difference diffoscope's report says where.
   variations=+all,-user_group,-domain_host
+  # disorderfs is a FUSE file system: where the build runs without FUSE, as in a container, the
+  # file order cannot be varied, and saying so beats failing on it.
+  if ! { [ -c /dev/fuse ] && [ -r /dev/fuse ]; }; then
+    variations=$variations,-fileordering
+    echo "This system has no FUSE (/dev/fuse), so the file order is not varied."
+  fi
   cd "$scratch"
   mkdir "$scratch/source"
   find "$source" -mindepth 1 -maxdepth 1 ! -name '.*' ! -name 'build*' \
