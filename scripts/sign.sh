@@ -125,7 +125,7 @@ if [ -n "$signer" ]; then
   data="$exe.data" signature="$exe.signature" attached="$exe.signed"
   # extract-data came after the 2.5 of Debian 12; its backports carry 2.9.
   "$tool" --help 2>&1 | grep -q extract-data ||
-    fail "signing through a signer command needs an osslsigncode with extract-data, and this one ($("$tool" --version 2>&1 | head -n 1)) has none: install a later one, such as the 2.9 of bookworm-backports"
+    fail "signing through a signer command needs an osslsigncode with extract-data, and this one ($("$tool" --version 2>&1 | head -n 1 | sed 's/,.*//')) has none: install a later one, such as the 2.9 of bookworm-backports"
   rm -f "$data" "$signature" "$attached" "$signed"
   "$tool" extract-data -h sha256 -in "$exe" -out "$data" >"$log" 2>&1 ||
     fail "osslsigncode cannot compute what is to be signed: $(grep -v '^$' "$log" | head -n 1)"

@@ -374,9 +374,9 @@ external-signer)
     check "an osslsigncode without extract-data is refused" fails \
       "$source/scripts/sign.sh" osslsigncode one.exe $external --timestamp "$server" 2>refused.txt
     check "... saying what to install" grep -q "needs an osslsigncode with extract-data" refused.txt
-    check "... and the file is unchanged" cmp -s one.exe unsigned.exe
+    check "... before it computed anything" test ! -e one.exe.data
     echo "skipped: the rest of this case needs a later osslsigncode than" \
-      "$(osslsigncode --version 2>&1 | head -n 1)"
+      "$(osslsigncode --version 2>&1 | head -n 1 | sed 's/,.*//')"
     echo "$case_name: $failures failed"
     [ "$failures" -eq 0 ]
     exit
