@@ -53,4 +53,4 @@ set_tests_properties(lint.clang-format lint.shellcheck lint.clang-tidy.portable
 # The Windows sources pull in the platform's largest headers, and the doctor's judges the JSON
 # library's: on a machine busy with the rest of the suite, reading them takes most of that bound
 # on its own.
-set_tests_properties(lint.clang-tidy.windows lint.clang-tidy.portable PROPERTIES TIMEOUT 300)
+set_tests_properties(lint.clang-tidy.windows lint.clang-tidy.portable PROPERTIES TIMEOUT 600)
