@@ -13,7 +13,7 @@ packages=${*:-"cmake make g++ googletest libgtest-dev libgmock-dev g++-mingw-w64
   libengine-pkcs11-openssl clang-format clang-tidy clang libclang-rt-14-dev shellcheck
   openjdk-17-jdk-headless openjfx xvfb
   python3-xlib python3-jsonschema nlohmann-json3-dev zip unzip
-  reprotest diffoscope-minimal faketime disorderfs"}
+  reprotest diffoscope-minimal xxd faketime disorderfs"}
 # The missing packages, one argument each. A package that a cut-short run left unpacked but not
 # configured counts as missing.
 set --
