@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -9,6 +12,7 @@
 #include "mark_of_the_web.h"
 #include "prevalence_rule.h"
 #include "signatures.h"
+#include "text.h"
 
 namespace dunvelt::doctor {
 namespace {
@@ -195,64 +199,154 @@ TEST(EventLogs, ReadsTheTimeTheIdAndTheFilesOfAnEvent) {
   EXPECT_FALSE(ParseEventXml(L"<<<>>'\"</").parsed);
 }
 
-TEST(EventLogs, MatchesTheInstallsFilesInEveryFormOfTheirPath) {
-  const std::wstring folder = L"C:\\Program Files\\Orbisk";
-  EXPECT_TRUE(NamesFileIn(L"C:\\program files\\orbisk\\bin\\java.exe", folder));
-  EXPECT_TRUE(
-      NamesFileIn(L"\\Device\\HarddiskVolume3\\Program Files\\Orbisk\\Dunvelt.exe", folder));
-  EXPECT_TRUE(NamesFileIn(L"\\\\?\\C:\\Program Files\\Orbisk\\bin\\jli.dll", folder));
-  EXPECT_TRUE(NamesFileIn(L"%OSDRIVE%\\PROGRAM FILES\\ORBISK\\DUNVELT.EXE", folder));
-  EXPECT_FALSE(NamesFileIn(L"D:\\Program Files\\Orbisk\\Dunvelt.exe", folder));
-  EXPECT_FALSE(NamesFileIn(L"C:\\Program Files\\Orbisk2\\Dunvelt.exe", folder));
-  EXPECT_FALSE(NamesFileIn(L"C:\\Program Files\\Orbisk", folder));
-  EXPECT_FALSE(NamesFileIn(L"Dunvelt.exe", folder));
-  EXPECT_TRUE(NamesFileIn(L"\\Device\\Mup\\server\\apps\\Orbisk\\bin\\java.exe",
-                          L"\\\\server\\apps\\Orbisk"));
-  EXPECT_TRUE(NamesFileIn(L"\\Device\\HarddiskVolume2\\Dunvelt.exe", L"E:\\"));
+// A record as real Windows wrote it, from tests/data/windows/events.
+std::wstring RealEvent(const std::string& name) {
+  std::ifstream in(std::string(DUNVELT_TEST_DATA) + "/windows/events/" + name, std::ios::binary);
+  return FromUtf8(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
 }
 
-TEST(EventLogs, NamesEachBlockOfTheInstallAndEveryLogItCouldNotRead) {
+// AppLocker's 8003 as Winlogbeat kept it, put back into the XML that Windows renders: its fields
+// as elements of their own namespace in UserData.
+std::wstring AppLockerXml(bool withFullPath) {
+  const nlohmann::json saved = nlohmann::json::parse(Utf8(RealEvent("applocker-8003-winlogbeat.json")));
+  const nlohmann::json& record = saved.at("events").at(0).at("winlog");
+  std::wstring xml = L"<Event><System><EventID>8003</EventID><TimeCreated SystemTime='" +
+                     FromUtf8(record.at("time_created").get<std::string>()) +
+                     L"'/></System><UserData><RuleAndFileData xmlns='http://schemas.microsoft.com/"
+                     L"schemas/event/Microsoft.Windows/1.0.0.0'>";
+  for (const auto& [name, value] : record.at("user_data").items()) {
+    if (name == "FullFilePath" && !withFullPath) continue;
+    const std::wstring tag = FromUtf8(name);
+    xml += L"<" + tag + L">" + FromUtf8(value.is_string() ? value.get<std::string>() : value.dump()) +
+           L"</" + tag + L">";
+  }
+  return xml + L"</RuleAndFileData></UserData></Event>";
+}
+
+TEST(EventLogs, FindsTheFileAndTheProcessInEachRealRecord) {
+  // Code Integrity's field names differ by version: "FileNameBuffer" in 3033, "File Name" in 3077.
+  for (const char* name : {"ci-3033-regsvr32-scrobj.xml", "ci-3077-v5-regsvr32-scrobj.xml"}) {
+    const EventSubject ci = SubjectOf(ParseEventXml(RealEvent(name)));
+    EXPECT_EQ(ci.file, L"\\Device\\HarddiskVolume3\\Windows\\System32\\scrobj.dll") << name;
+    EXPECT_EQ(ci.process, L"\\Device\\HarddiskVolume3\\Windows\\System32\\regsvr32.exe") << name;
+  }
+  const GuardEvent signature = ParseEventXml(RealEvent("ci-3089-sig-for-3077.xml"));
+  EXPECT_EQ(signature.id, 3089U);
+  const EventSubject uv = SubjectOf(ParseEventXml(RealEvent("defender-1121-prevalence-cmd-uv.xml")));
+  EXPECT_EQ(uv.file, L"C:\\Users\\***\\.local\\bin\\uv.exe");
+  EXPECT_EQ(uv.process, L"C:\\Windows\\System32\\cmd.exe");
+  EXPECT_EQ(uv.parentCommand, L"\"C:\\WINDOWS\\system32\\cmd.exe\"");
+  const EventSubject lsass =
+      SubjectOf(ParseEventXml(RealEvent("defender-1121-lsass-googleupdate.xml")));
+  EXPECT_EQ(lsass.file, L"C:\\Windows\\System32\\lsass.exe");
+  const GuardEvent applocker = ParseEventXml(AppLockerXml(true));
+  EXPECT_EQ(applocker.id, 8003U);
+  EXPECT_EQ(SubjectOf(applocker).file,
+            L"C:\\Users\\TOPSY\\AppData\\Local\\GitHubDesktop\\app-3.1.2\\resources\\app\\git\\"
+            L"mingw64\\bin\\git.exe");
+  // Without the full path, only the upper-cased one with %OSDRIVE%, which Windows' drive names.
+  const EventSubject upper = SubjectOf(ParseEventXml(AppLockerXml(false)));
+  const InstallPlace git{L"C:\\Users\\topsy\\AppData\\Local\\GitHubDesktop", L"", L"C:"};
+  EXPECT_EQ(RelativeIn(upper.file, git),
+            L"APP-3.1.2\\RESOURCES\\APP\\GIT\\MINGW64\\BIN\\GIT.EXE");
+  EXPECT_FALSE(NamesFileIn(upper.file, {git.folder, L"", L"D:"}));
+  EXPECT_FALSE(NamesFileIn(upper.file, {git.folder, L"", L""}));
+}
+
+TEST(EventLogs, MatchesPathsOnTheInstallsOwnVolumeOnly) {
+  const InstallPlace place{L"C:\\Program Files\\Orbisk", L"\\Device\\HarddiskVolume3", L"C:"};
+  EXPECT_TRUE(NamesFileIn(L"C:\\program files\\orbisk\\bin\\java.exe", place));
+  EXPECT_TRUE(
+      NamesFileIn(L"\\Device\\HarddiskVolume3\\Program Files\\Orbisk\\Dunvelt.exe", place));
+  EXPECT_FALSE(
+      NamesFileIn(L"\\Device\\HarddiskVolume9\\Program Files\\Orbisk\\Dunvelt.exe", place));
+  EXPECT_FALSE(NamesFileIn(L"\\Device\\HarddiskVolume3\\Program Files\\Orbisk\\x.dll",
+                           {place.folder, L"", L"C:"}));
+  EXPECT_TRUE(NamesFileIn(L"\\\\?\\C:\\Program Files\\Orbisk\\bin\\jli.dll", place));
+  EXPECT_TRUE(NamesFileIn(L"%OSDRIVE%\\PROGRAM FILES\\ORBISK\\DUNVELT.EXE", place));
+  EXPECT_FALSE(NamesFileIn(L"D:\\Program Files\\Orbisk\\Dunvelt.exe", place));
+  EXPECT_FALSE(NamesFileIn(L"C:\\Program Files\\Orbisk2\\Dunvelt.exe", place));
+  EXPECT_FALSE(NamesFileIn(L"C:\\Program Files\\Orbisk", place));
+  EXPECT_FALSE(NamesFileIn(L"Dunvelt.exe", place));
+  EXPECT_TRUE(NamesFileIn(L"\\Device\\Mup\\server\\apps\\Orbisk\\bin\\java.exe",
+                          {L"\\\\server\\apps\\Orbisk", L"\\Device\\Mup", L"C:"}));
+  // An install at the root of a drive holds what that drive's volume holds, and no other's.
+  const InstallPlace root{L"E:\\", L"\\Device\\HarddiskVolume9", L"C:"};
+  EXPECT_TRUE(NamesFileIn(L"\\Device\\HarddiskVolume9\\Dunvelt.exe", root));
+  EXPECT_FALSE(NamesFileIn(L"\\Device\\HarddiskVolume2\\Dunvelt.exe", root));
+  EXPECT_FALSE(NamesFileIn(L"%OSDRIVE%\\DUNVELT.EXE", root));
+  EXPECT_EQ(TimeKey(L"2019-07-29T12:13:55.890328700Z"), L"2019-07-29T12:13:55.8903287");
+  EXPECT_EQ(TimeKey(L"2024-05-01T10:22:13Z"), L"2024-05-01T10:22:13.0000000");
+  EXPECT_EQ(TimeKey(L"yesterday"), L"");
+}
+
+// A Defender 1121 of the rule, the program it blocked and the one that started it.
+std::wstring DefenderEvent(const std::wstring& path, const std::wstring& process,
+                           const std::wstring& parent = L"") {
+  return L"<Event><System><EventID>1121</EventID><TimeCreated SystemTime='2024-05-02T08:00:00.5Z'/>"
+         L"</System><EventData><Data Name='Path'>" + path + L"</Data><Data Name='Process Name'>" +
+         process + L"</Data><Data Name='Parent Commandline'>" + parent + L"</Data></EventData></Event>";
+}
+
+TEST(EventLogs, NamesTheInstallsBlocksAndNoOtherProgramsOnes) {
+  const std::wstring cmd = L"C:\\Windows\\System32\\cmd.exe";
   EventLogFacts facts;
   facts.installFolder = L"C:\\Program Files\\Orbisk";
-  const std::wstring other =
-      LR"(<Event><System><EventID>1121</EventID></System><EventData>)"
-      LR"(<Data Name='Path'>C:\Tools\other.exe</Data></EventData></Event>)";
-  const std::wstring cmd =
-      LR"(<Event><System><EventID>1121</EventID><TimeCreated )"
-      LR"(SystemTime="2024-05-02T08:00:00.5Z"/></System><EventData>)"
-      LR"(<Data Name='Path'>C:\Windows\System32\cmd.exe</Data></EventData>)"
-      LR"(</Event>)";
+  facts.volumeDevice = L"\\Device\\HarddiskVolume3";
+  facts.systemDrive = L"C:";
+  const std::wstring word = DefenderEvent(cmd, L"C:\\Program Files\\Microsoft Office\\root\\"
+                                               L"Office16\\WINWORD.EXE");
+  const std::wstring vendor =
+      LR"(<Event><System><EventID>3033</EventID></System><EventData><Data Name='File Name'>)"
+      LR"(C:\Vendor\hook.dll</Data><Data Name='Process Name'>C:\Windows\System32\cmd.exe</Data>)"
+      LR"(</EventData></Event>)";
+  const std::wstring ours = DefenderEvent(
+      cmd, cmd, L"\"C:\\Program Files\\Orbisk\\Dunvelt.exe\" --open x");
   const std::wstring loaded =
       LR"(<Event><System><EventID>3077</EventID></System><EventData><Data Name='File Name'>)"
-      LR"(C:\Windows\System32\odd.dll</Data><Data Name='Process Name'>C:\Program Files\Orbisk\)"
-      LR"(bin\java.exe</Data></EventData></Event>)";
+      LR"(C:\Windows\System32\odd.dll</Data><Data Name='Process Name'>\Device\HarddiskVolume3\)"
+      LR"(Program Files\Orbisk\bin\java.exe</Data></EventData></Event>)";
+  const std::wstring audited =
+      LR"(<Event><System><EventID>1122</EventID></System><EventData><Data Name='Path'>)"
+      LR"(C:\Program Files\Orbisk\Dunvelt.exe</Data></EventData></Event>)";
   const std::wstring unfound = L"The specified channel could not be found, error 15007";
-  const std::vector<std::wstring> integrity{CodeIntegrityEvent, L"<broken", other, loaded};
-  facts.logs = {{L"Microsoft-Windows-CodeIntegrity/Operational", true, L"", integrity},
-                {L"Microsoft-Windows-Windows Defender/Operational", true, L"", {cmd}},
-                {L"Microsoft-Windows-AppLocker/EXE and DLL", false, unfound, {}}};
+  facts.logs = {{L"Microsoft-Windows-CodeIntegrity/Operational", true, L"", false, 4, false,
+                 {CodeIntegrityEvent, L"<broken", vendor, loaded}},
+                {L"Microsoft-Windows-Windows Defender/Operational", true,
+                 L"This operation returned because the timeout period expired, error 1460", true,
+                 48, false, {word, ours, audited}},
+                {L"Microsoft-Windows-AppLocker/EXE and DLL", true, L"", false, 5000, true, {}},
+                {L"Microsoft-Windows-AppLocker/MSI and Script", false, unfound, false, 0, false, {}}};
   CheckResult result = EventLogsCheck::Judge(facts);
-  // Nothing of other.exe; and blocks before stop no launch: the launch check shows any now.
+  // Word's cmd.exe and a DLL refused in some cmd.exe are no part of the install.
   EXPECT_EQ(Outline(result),
             "PROBLEM events.code-integrity-blocked, PROBLEM events.policy-blocked, NOTE "
-            "events.unparsed, PROBLEM events.asr-blocked, NOTE events.unread-logs");
+            "events.unparsed, PROBLEM events.asr-blocked, WARNING events.asr-audited, NOTE "
+            "events.read-cut, NOTE events.bounded, NOTE events.unread-logs");
   EXPECT_EQ(Text(result, "events.code-integrity-blocked", "file"), L"bin\\jli.dll");
-  EXPECT_EQ(Number(result, "events.code-integrity-blocked", "event"), 3033);
-  EXPECT_EQ(
-      Find(result, "events.code-integrity-blocked")->text.rfind(L"On 2024-05-01 10:22:13 UTC", 0),
-      0U);
-  EXPECT_EQ(Text(result, "events.asr-blocked", "file"), L"C:\\Windows\\System32\\cmd.exe");
+  EXPECT_EQ(Text(result, "events.asr-blocked", "file"), cmd + L", for " + cmd);
   EXPECT_EQ(Text(result, "events.policy-blocked", "file"),
             L"C:\\Windows\\System32\\odd.dll, for bin\\java.exe");
+  EXPECT_TRUE(Says(result, "events.read-cut", L"after 48 events"));
+  // Written since it was blocked (signed again), jli.dll's block is history.
+  facts.files = {{L"bin\\JLI.dll", L"2024-05-01T10:22:13.2Z"}};
+  result = EventLogsCheck::Judge(facts);
+  EXPECT_TRUE(Has(result, "events.history", Verdict::Note));
+  EXPECT_FALSE(Has(result, "events.code-integrity-blocked", Verdict::Problem));
+  EXPECT_TRUE(Says(result, "events.history", L"written since, on 2024-05-01 10:22:13 UTC"));
+  facts.files = {{L"bin\\jli.dll", L"2024-05-01T10:22:13.1234567Z"}};
+  EXPECT_TRUE(Has(EventLogsCheck::Judge(facts), "events.code-integrity-blocked", Verdict::Problem));
   facts.logs[0].events.assign(11, CodeIntegrityEvent);
-  facts.logs[1].events = {other};
+  facts.logs[1] = {L"Microsoft-Windows-Windows Defender/Operational", true, L"", false, 1, false,
+                   {word}};
   result = EventLogsCheck::Judge(facts);
   EXPECT_EQ(Summary(result.findings), L"10 problems, 0 warnings");
   EXPECT_TRUE(Has(result, "events.more", Verdict::Note));
-  facts.logs[0].events.clear();
-  facts.logs[1].read = false;
-  facts.logs[1].error = unfound;
-  EXPECT_EQ(Outline(EventLogsCheck::Judge(facts)), "OK events.none, NOTE events.unread-logs");
+  facts.logs[0].events = {vendor};
+  EXPECT_EQ(Outline(EventLogsCheck::Judge(facts)),
+            "NOTE events.bounded, OK events.none, NOTE events.unread-logs");
+  EXPECT_TRUE(KeepsEvent(ours, PlaceOf(facts)));
+  EXPECT_FALSE(KeepsEvent(word, PlaceOf(facts)));
 }
 
 TEST(EventLogs, AsksForTheLastSevenDaysOfTheGivenEvents) {
