@@ -355,38 +355,67 @@ TEST(EventLogs, AsksForTheLastSevenDaysOfTheGivenEvents) {
             L" TimeCreated[timediff(@SystemTime) <= 604800000]]]");
 }
 
-TEST(PrevalenceRule, ReadsTheRulesValueWhereverItIsSet) {
+std::wstring RealAsrForm(const std::string& name) {
+  std::ifstream in(std::string(DUNVELT_TEST_DATA) + "/windows/asr/" + name, std::ios::binary);
+  return FromUtf8(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+}
+
+TEST(PrevalenceRule, ReadsTheRulesValueInEachFormWindowsWrites) {
   EXPECT_EQ(ParseRuleAction(L""), RuleAction::NotSet);
   EXPECT_EQ(ParseRuleAction(L" 1 "), RuleAction::Block);
   EXPECT_EQ(ParseRuleAction(L"2"), RuleAction::Audit);
   EXPECT_EQ(ParseRuleAction(L"6"), RuleAction::Warn);
   EXPECT_EQ(ParseRuleAction(L"0"), RuleAction::Off);
-  EXPECT_EQ(ParseRuleAction(L"5"), RuleAction::Unknown);
+  EXPECT_EQ(ParseRuleAction(L"5"), RuleAction::NotConfigured);
   EXPECT_EQ(ParseRuleAction(L"1x"), RuleAction::Unknown);
   const std::wstring list =
       L"75668c1f-73b5-4cf0-bb93-3ecf5cb7cc84=1| {01443614-CD74-433A-B99E-2ECDC07BFC25} = 6 |x";
   EXPECT_EQ(RuleActionInList(list, PrevalenceRule), RuleAction::Warn);
-  EXPECT_EQ(RuleActionInList(L"75668c1f-73b5-4cf0-bb93-3ecf5cb7cc84=1", PrevalenceRule),
-            RuleAction::NotSet);
   EXPECT_EQ(RuleActionInList(L"01443614-cd74-433a-b99e-2ecdc07bfc25=", PrevalenceRule),
             RuleAction::Unknown);
+  // The CSP's value as Microsoft's page gives it, and the same one to a line as Intune shows it.
+  for (const char* name : {"csp-attacksurfacereductionrules-pipe.txt",
+                           "intune-custom-profile-lines.txt"}) {
+    const std::wstring real = RealAsrForm(name);
+    EXPECT_EQ(RuleActionInList(real, L"5beb7efe-fd9a-4556-801d-275e5ffc04cc"), RuleAction::Off);
+    EXPECT_EQ(RuleActionInList(real, L"d4f940ab-401b-4efc-aadc-ad5f3c50688a"), RuleAction::Audit);
+    EXPECT_EQ(RuleActionInList(real, L"be9ba2d9-53ea-4cdc-84e5-9b1eeee46550"), RuleAction::Block);
+    EXPECT_EQ(RuleActionInList(real, PrevalenceRule), RuleAction::NotSet);
+    EXPECT_EQ(RuleActionInList(real + L"\n" + PrevalenceRule + L"=5", PrevalenceRule),
+              RuleAction::NotConfigured);
+  }
+}
+
+TEST(PrevalenceRule, GroupPolicyWinsAndTheRestIsCannotTellWhereTheyDiffer) {
   PrevalenceFacts facts;
   EXPECT_TRUE(PrevalenceRuleCheck::Judge(facts).findings.empty());
+  // Management off, group policy block: group policy wins.
+  facts.managedList = RegSz(L"01443614-cd74-433a-b99e-2ecdc07bfc25=0");
   facts.policyValue = RegSz(L"1");
-  facts.localValue = RegSz(L"2");
-  // It may block a new Dunvelt.exe or not: the launch check shows which.
   CheckResult result = PrevalenceRuleCheck::Judge(facts);
   EXPECT_EQ(Outline(result), "WARNING prevalence.blocks");
   EXPECT_EQ(Text(result, "prevalence.blocks", "by"), L"group policy");
   EXPECT_EQ(Text(result, "prevalence.blocks", "action"), L"block");
-  // The policy's own switch turned off leaves the rule to Defender's settings.
-  facts.policySwitch = RegDword(0);
-  EXPECT_EQ(Text(PrevalenceRuleCheck::Judge(facts), "prevalence.audit", "by"),
-            L"Defender's own settings");
-  facts.managedList = RegSz(L"01443614-cd74-433a-b99e-2ecdc07bfc25=6");
+  facts.policyValue = RegDword(1);
+  EXPECT_EQ(Text(PrevalenceRuleCheck::Judge(facts), "prevalence.blocks", "by"), L"group policy");
+  // Not configured by group policy, or its switch turned off, leaves it to the others.
+  facts.policyValue = RegSz(L"5");
+  EXPECT_EQ(Outline(PrevalenceRuleCheck::Judge(facts)), "");
+  facts.localValue = RegSz(L"6");
   result = PrevalenceRuleCheck::Judge(facts);
-  EXPECT_EQ(Text(result, "prevalence.blocks", "action"), L"warn");
-  EXPECT_EQ(Text(result, "prevalence.blocks", "by"), L"device management");
+  EXPECT_EQ(Outline(result), "WARNING prevalence.cannot-tell");
+  EXPECT_EQ(Text(result, "prevalence.cannot-tell", "local"), L"warn");
+  facts.managedList = RegSz(L"01443614-cd74-433a-b99e-2ecdc07bfc25=2");
+  facts.localValue = RegSz(L"0");
+  EXPECT_EQ(Outline(PrevalenceRuleCheck::Judge(facts)), "NOTE prevalence.cannot-tell");
+  facts.localValue = RegSz(L"2");
+  EXPECT_EQ(Text(PrevalenceRuleCheck::Judge(facts), "prevalence.audit", "by"), L"device management");
+  facts.policySwitch = RegDword(0);
+  facts.policyValue = RegSz(L"1");
+  facts.managedList = {};
+  facts.localValue = RegSz(L"6");
+  EXPECT_EQ(Text(PrevalenceRuleCheck::Judge(facts), "prevalence.blocks", "by"),
+            L"Defender's own settings");
 }
 
 }  // namespace
