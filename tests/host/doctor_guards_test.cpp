@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "archive_folder.h"
+#include "check_table.h"
 #include "event_logs.h"
 #include "findings.h"
 #include "mark_of_the_web.h"
@@ -119,48 +121,124 @@ TEST(Marks, WarnsOfTheInternetZoneAndStopsTheLaunchInTheRestrictedOne) {
   MarkFacts facts;
   facts.installFolder = L"C:\\Orbisk";
   facts.files = {
-      {L"Dunvelt.exe", true, {"[ZoneTransfer]\nZoneId=3\nHostUrl=https://x.test/o.zip"}, L""},
-      {L"bin\\java.exe", false, {}, L""},
-      {L"bin\\jli.dll", true, {"[ZoneTransfer]\nZoneId=2\n"}, L""}};
+      {L"Dunvelt.exe", true, {"[ZoneTransfer]\nZoneId=3\nHostUrl=https://x.test/o.zip"}, L"", 0,
+       L""},
+      {L"bin\\java.exe", false, {}, L"", 0, L""},
+      {L"bin\\jli.dll", true, {"[ZoneTransfer]\nZoneId=2\n"}, L"", 0, L""}};
   CheckResult result = MarkOfTheWebCheck::Judge(facts);
   EXPECT_EQ(Outline(result), "WARNING mark.internet");
   EXPECT_EQ(Text(result, "mark.internet", "file"), L"Dunvelt.exe");
   EXPECT_EQ(Text(result, "mark.internet", "from"), L"https://x.test/o.zip");
   EXPECT_TRUE(
       Says(result, "mark.internet", L"Get-ChildItem -Recurse \"C:\\Orbisk\" | Unblock-File"));
-  facts.files[1] = {L"bin\\java.exe", true, {"[ZoneTransfer]\r\nZoneId=4\r\n"}, L""};
-  facts.files.push_back({L"bin\\awt.dll", true, {"garbage"}, L""});
-  facts.files.push_back({L"bin\\net.dll", false, {}, L"Access is denied, error 5"});
+  facts.files[1] = {L"bin\\java.exe", true, {"[ZoneTransfer]\r\nZoneId=4\r\n"}, L"", 0, L""};
+  facts.files.push_back({L"bin\\awt.dll", true, {"garbage"}, L"", 0, L""});
+  facts.files.push_back({L"bin\\net.dll", false, {}, L"", 0, L"Access is denied, error 5"});
+  // CreateProcess and LoadLibrary check no zone: a runtime so marked starts all the same.
   result = MarkOfTheWebCheck::Judge(facts);
   EXPECT_EQ(Outline(result),
-            "PROBLEM mark.restricted, WARNING mark.internet, NOTE mark.unreadable, NOTE "
+            "WARNING mark.restricted-files, WARNING mark.internet, NOTE mark.unreadable, NOTE "
+            "mark.unread");
+  EXPECT_EQ(Text(result, "mark.restricted-files", "file"), L"bin\\java.exe");
+  EXPECT_EQ(Find(result, "mark.restricted-files")->text.find(L"refuses"), std::wstring::npos);
+  facts.files[0].stream = {"[ZoneTransfer]\nZoneId=4\n"};
+  result = MarkOfTheWebCheck::Judge(facts);
+  EXPECT_EQ(Outline(result),
+            "PROBLEM mark.restricted, WARNING mark.restricted-files, NOTE mark.unreadable, NOTE "
             "mark.unread; stops the launch");
-  EXPECT_EQ(Text(result, "mark.restricted", "file"), L"bin\\java.exe");
+  EXPECT_EQ(Text(result, "mark.restricted", "file"), L"Dunvelt.exe");
   EXPECT_EQ(Number(result, "mark.restricted", "zone"), 4);
+  EXPECT_TRUE(Says(result, "mark.restricted", L"refuses to start a program so marked from"));
 }
 
 TEST(ArchiveFolder, KnowsExplorersAndTheArchiversTemporaryFolders) {
   const std::vector<std::wstring> temps = {L"C:\\Users\\ANA~1\\AppData\\Local\\Temp\\",
                                            L"C:\\Users\\ana\\AppData\\Local\\Temp"};
   const std::wstring temp = L"c:\\users\\ana\\appdata\\local\\temp\\";
-  EXPECT_EQ(ArchiveTemporaryFolder(temp + L"Temp1_orbisk.zip\\orbisk", temps), L"Temp1_orbisk.zip");
-  EXPECT_EQ(ArchiveTemporaryFolder(temp + L"Temp12_a b.zip", temps), L"Temp12_a b.zip");
-  EXPECT_EQ(ArchiveTemporaryFolder(temp + L"Rar$EXa1234.5678\\orbisk", temps), L"Rar$EXa1234.5678");
-  EXPECT_EQ(ArchiveTemporaryFolder(temp + L"7zO8A1F2B3C\\orbisk", temps), L"7zO8A1F2B3C");
-  EXPECT_EQ(ArchiveTemporaryFolder(temp + L"wz4f21\\orbisk", temps), L"wz4f21");
-  EXPECT_EQ(ArchiveTemporaryFolder(L"C:\\Users\\ANA~1\\AppData\\Local\\Temp\\Temp1_o.zip", temps),
-            L"Temp1_o.zip");
+  const auto in = [&](const std::wstring& folder) {
+    return ArchiveTemporaryFolder(folder, temps).folder;
+  };
+  EXPECT_EQ(in(temp + L"Temp1_orbisk.zip\\orbisk"), L"Temp1_orbisk.zip");
+  EXPECT_EQ(in(temp + L"Temp12_a b.zip"), L"Temp12_a b.zip");
+  EXPECT_EQ(in(temp + L"Rar$EXa1234.5678\\orbisk"), L"Rar$EXa1234.5678");
+  EXPECT_EQ(in(temp + L"7zO8A1F2B3C\\orbisk"), L"7zO8A1F2B3C");
+  EXPECT_EQ(in(L"C:\\Users\\ANA~1\\AppData\\Local\\Temp\\Temp1_o.zip"), L"Temp1_o.zip");
   for (const std::wstring& elsewhere :
        {temp + L"orbisk", temp + L"Temp_orbisk.zip", temp + L"Temporary\\x", temp + L"Temp1x_a",
+        temp + L"wzrd-setup", temp + L"wz", temp + L"Wizard\\orbisk",
         std::wstring(L"C:\\Temp1_orbisk.zip\\orbisk"), temp.substr(0, temp.size() - 1),
         std::wstring(L"C:\\Users\\ana\\AppData\\Local\\Temp1_orbisk.zip")}) {
-    EXPECT_EQ(ArchiveTemporaryFolder(elsewhere, temps), L"") << elsewhere;
+    EXPECT_EQ(in(elsewhere), L"") << elsewhere;
   }
-  EXPECT_EQ(ArchiveTemporaryFolder(temp + L"Temp1_a.zip", {L"", L"\\"}), L"");
-  const CheckResult result = ArchiveFolderCheck::Judge({temp + L"Temp1_orbisk.zip\\orbisk", temps});
+  EXPECT_EQ(ArchiveTemporaryFolder(temp + L"Temp1_a.zip", {L"", L"\\"}).folder, L"");
+  CheckResult result = ArchiveFolderCheck::Judge({temp + L"Temp1_orbisk.zip\\orbisk", temps});
   EXPECT_EQ(Outline(result), "PROBLEM guards.zip-folder; stops the launch");
   EXPECT_EQ(Text(result, "guards.zip-folder", "folder"), L"Temp1_orbisk.zip");
   EXPECT_EQ(Outline(ArchiveFolderCheck::Judge({temp + L"orbisk", temps})), "");
+  // WinZip's naming is nowhere documented: a folder named as it may be is only likely its.
+  result = ArchiveFolderCheck::Judge({temp + L"wz4f21\\orbisk", temps});
+  EXPECT_EQ(Outline(result), "WARNING guards.zip-folder");
+  EXPECT_TRUE(Says(result, "guards.zip-folder", L"likely a temporary folder where WinZip"));
+}
+
+// The doctor double-clicked in Explorer's view of a zip, which took out the doctor alone: no
+// install to check, and the finding says where it runs.
+TEST(ArchiveFolder, SaysTheDoctorRunsFromAZipViewAndLeavesOutTheInstallsChecks) {
+  const std::wstring temp = L"C:\\Users\\ana\\AppData\\Local\\Temp";
+  const CheckResult result =
+      ArchiveFolderCheck::Judge({temp + L"\\Temp1_orbisk-2.1 (1).zip\\orbisk", {temp}, false});
+  ASSERT_EQ(result.findings.size(), 1U);
+  EXPECT_EQ(result.findings[0].id, "guards.zip-view");
+  EXPECT_TRUE(Says(result, "guards.zip-view",
+                   L"The doctor runs from Explorer's view of the zip \"orbisk-2.1 (1).zip\""));
+  EXPECT_TRUE(result.stopsLaunch);
+  // It leaves out every check after it.
+  std::vector<std::string> later;
+  bool after = false;
+  const auto note = [&](const char* id) {
+    if (after) later.emplace_back(id);
+    after = after || std::string(id) == ArchiveFolderCheck::Id;
+  };
+  std::apply([&](auto... check) { (note(check.Id), ...); }, CheckTable{});
+  std::sort(later.begin(), later.end());
+  std::vector<std::string> leftOut = result.leavesOut;
+  std::sort(leftOut.begin(), leftOut.end());
+  EXPECT_EQ(leftOut, later);
+}
+
+// Streams that browsers, Explorer, a chat program and a Store app wrote.
+std::string RealStream(const std::string& name) {
+  std::ifstream in(std::string(DUNVELT_TEST_DATA) + "/windows/zone-identifier/" + name,
+                   std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(Marks, ReadsTheStreamsRealProgramsWrote) {
+  for (const char* name :
+       {"browser-host-only.Zone.Identifier", "browser-query-with-equals.Zone.Identifier",
+        "browser-referrer-and-host.Zone.Identifier", "chat-discord-attachment.Zone.Identifier",
+        "edge-download-crlf.Zone.Identifier", "explorer-zip-extract.Zone.Identifier",
+        "explorer-zip-extract-space-in-name.Zone.Identifier",
+        "explorer-zip-extract-ansi-cp936.Zone.Identifier",
+        "store-app-lastwriter-first.Zone.Identifier"}) {
+    const ZoneIdentifier zone = ParseZoneIdentifier(RealStream(name));
+    EXPECT_TRUE(zone.hasZone) << name;
+    EXPECT_EQ(zone.zone, ZoneInternet) << name;
+  }
+  EXPECT_FALSE(ParseZoneIdentifier(RealStream("edge-download.SmartScreen")).hasZone);
+  // A value split at its first '=' only.
+  const ZoneIdentifier query =
+      ParseZoneIdentifier(RealStream("browser-query-with-equals.Zone.Identifier"));
+  EXPECT_NE(query.hostUrl.find(L"skipencode=1&file="), std::wstring::npos) << Utf8(query.hostUrl);
+  // What the ANSI code page's bytes stand for is Windows' to say: the gatherer's text, in the
+  // code page 936 the stream was written in, names the zip as Windows does.
+  const std::string gbk = RealStream("explorer-zip-extract-ansi-cp936.Zone.Identifier");
+  std::wstring windows = FromUtf8(gbk.substr(0, gbk.find("\xD7\xC0\xC3\xE6"))) + L"\u684c\u9762" +
+                         FromUtf8(gbk.substr(gbk.find("\xD7\xC0\xC3\xE6") + 4));
+  MarkFacts facts{L"D:\\Orbisk", {{L"Dunvelt.exe", true, {gbk}, windows, 936, L""}}};
+  const CheckResult result = MarkOfTheWebCheck::Judge(facts);
+  EXPECT_EQ(Text(result, "mark.internet", "from"),
+            L"D:\\All Data\\OneDrive - sjtu.edu.cn\\\u684c\u9762\\ITensor-3.zip");
 }
 
 const wchar_t* const CodeIntegrityEvent =
