@@ -18,10 +18,17 @@ constexpr std::wstring_view Digits = L"0123456789";
 
 // Every check that needs an install, which a zip's view without one leaves out.
 const std::vector<std::string>& InstallChecks() {
-  static const std::vector<std::string> checks{
-      "install.folder", "install.foreign-interpreter", "runtime.image",  "runtime.start",
-      "interpreter",    "shortcuts",                   "guards.signatures", "guards.mark-of-the-web",
-      "guards.prevalence-rule", "launch", "guards.event-logs"};
+  static const std::vector<std::string> checks{"install.folder",
+                                               "install.foreign-interpreter",
+                                               "runtime.image",
+                                               "runtime.start",
+                                               "interpreter",
+                                               "shortcuts",
+                                               "guards.signatures",
+                                               "guards.mark-of-the-web",
+                                               "guards.prevalence-rule",
+                                               "launch",
+                                               "guards.event-logs"};
   return checks;
 }
 

@@ -44,8 +44,8 @@ std::wstring Win32Path(std::wstring_view path, const InstallPlace& place) {
     // A volume's device names no drive: it is the install's drive only when it is the device
     // that the drive letter stands for.
     const std::size_t end = path.find(L'\\', Device.size());
-    if (end == std::wstring_view::npos || place.volumeDevice.empty() ||
-        !HasDrive(place.folder) || Lower(path.substr(0, end)) != Lower(place.volumeDevice)) {
+    if (end == std::wstring_view::npos || place.volumeDevice.empty() || !HasDrive(place.folder) ||
+        Lower(path.substr(0, end)) != Lower(place.volumeDevice)) {
       return {};
     }
     return place.folder.substr(0, 2) + std::wstring(path.substr(end));
@@ -393,11 +393,12 @@ bool IsTheInstalls(const EventSubject& subject, const InstallPlace& place) {
 
 std::wstring TimeKey(std::wstring_view time) {
   // 2021-12-27T19:58:05.0166515Z, with from none to nine digits of the second.
+  constexpr std::size_t DateLength = 10;
   constexpr std::size_t SecondsEnd = 19;
   constexpr std::size_t Digits = 7;
   time = Trimmed(time);
   if (time.size() < SecondsEnd + 1 || time.back() != L'Z' || time[4] != L'-' ||
-      time[10] != L'T') {
+      time[DateLength] != L'T') {
     return {};
   }
   std::wstring key(time.substr(0, SecondsEnd));
@@ -469,10 +470,10 @@ bool EventFinding(const std::wstring& xml, const std::wstring& channel, const Ev
   } else {
     std::wstring written = EventTime(WrittenAt(facts, relative));
     written[0] = static_cast<wchar_t>(std::towlower(written[0]));
-    finding = Note("events.history", what + L" " + relative + L" has been written since, " +
-                                         written +
-                                         L": the block was of an earlier copy, and says nothing of"
-                                         L" the file as it is now.",
+    finding = Note("events.history",
+                   what + L" " + relative + L" has been written since, " + written +
+                       L": the block was of an earlier copy, and says nothing of"
+                       L" the file as it is now.",
                    basis);
   }
   return true;
@@ -493,6 +494,23 @@ std::wstring UnreadLogs(const EventLogFacts& facts) {
     list += (list.empty() ? L"" : L"; ") + Listed(channels) + L" (" + error + L")";
   }
   return list;
+}
+
+// What keeps the doctor from naming every event of the log: a time-out, or its bound.
+void LogNotes(const EventLogFacts::Log& log, Findings& findings) {
+  if (log.cut) {
+    findings.push_back(
+        Note("events.read-cut", L"The doctor stopped reading " + log.channel + L" after " +
+                                    std::to_wstring(log.scanned) +
+                                    L" events, as Windows kept it waiting (" + log.error +
+                                    L"): older events of the install may not be named here."));
+  } else if (log.bounded) {
+    findings.push_back(Note(
+        "events.bounded",
+        log.channel + L" has more blocks and audits of the last " + std::to_wstring(EventDays) +
+            L" days than the doctor reads: it read the newest " + std::to_wstring(log.scanned) +
+            L", so older ones of the install may not be named here."));
+  }
 }
 
 }  // namespace
@@ -528,19 +546,7 @@ CheckResult EventLogsCheck::Judge(const EventLogFacts& facts) {
           "events.unparsed", std::to_wstring(unparsed) + L" events of " + log.channel +
                                  L" could not be read, so the doctor cannot tell what they name."));
     }
-    if (log.cut) {
-      findings.push_back(Note("events.read-cut",
-                              L"The doctor stopped reading " + log.channel + L" after " +
-                                  std::to_wstring(log.scanned) + L" events, as Windows kept it" +
-                                  L" waiting (" + log.error +
-                                  L"): older events of the install may not be named here."));
-    } else if (log.bounded) {
-      findings.push_back(Note(
-          "events.bounded",
-          log.channel + L" has more blocks and audits of the last " + std::to_wstring(EventDays) +
-              L" days than the doctor reads: it read the newest " + std::to_wstring(log.scanned) +
-              L", so older ones of the install may not be named here."));
-    }
+    LogNotes(log, findings);
   }
   if (more > 0) {
     findings.push_back(
@@ -575,9 +581,9 @@ std::vector<std::wstring> FilesNamed(const EventLogFacts& facts) {
   for (const EventLogFacts::Log& log : facts.logs) {
     for (const std::wstring& xml : log.events) {
       const std::wstring relative = RelativeIn(SubjectOf(ParseEventXml(xml)).file, place);
-      if (!relative.empty() &&
-          std::none_of(files.begin(), files.end(),
-                       [&](const std::wstring& f) { return Lower(f) == Lower(relative); })) {
+      if (!relative.empty() && std::none_of(files.begin(), files.end(), [&](const std::wstring& f) {
+            return Lower(f) == Lower(relative);
+          })) {
         files.push_back(relative);
       }
     }

@@ -85,10 +85,10 @@ struct EventLogFacts {
   struct Log {
     std::wstring channel;  // "Microsoft-Windows-CodeIntegrity/Operational"
     bool read = false;
-    std::wstring error;  // why it could not be read, or why the read stopped early
-    bool cut = false;    // the read stopped at a time-out, keeping what came before
-    std::uint32_t scanned = 0;  // events of the query read
-    bool bounded = false;       // the query had more than the doctor reads
+    std::wstring error;                // why it could not be read, or why the read stopped early
+    bool cut = false;                  // the read stopped at a time-out, keeping what came before
+    std::uint32_t scanned = 0;         // events of the query read
+    bool bounded = false;              // the query had more than the doctor reads
     std::vector<std::wstring> events;  // the install's, rendered as XML, newest first
   };
   std::vector<Log> logs;

@@ -69,8 +69,8 @@ MarkGroups Grouped(const MarkFacts& facts) {
       continue;
     }
     if (!file.hasStream) continue;
-    const ZoneIdentifier zone = file.text.empty() ? ParseZoneIdentifier(file.stream.bytes)
-                                                  : ParseZoneText(file.text);
+    const ZoneIdentifier zone =
+        file.text.empty() ? ParseZoneIdentifier(file.stream.bytes) : ParseZoneText(file.text);
     if (!zone.hasZone) {
       groups.unreadable.push_back(file.path);
       continue;

@@ -42,7 +42,7 @@ struct MarkFacts {
     // in which Windows writes it; empty where the doctor did not decode it.
     std::wstring text;
     std::uint32_t codePage = 0;  // the ANSI code page it was decoded in
-    std::wstring readError;  // why the stream could not be read, other than its absence
+    std::wstring readError;      // why the stream could not be read, other than its absence
   };
   std::vector<File> files;
 };

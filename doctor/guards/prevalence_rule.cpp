@@ -114,9 +114,8 @@ CheckResult PrevalenceRuleCheck::Judge(const PrevalenceFacts& facts) {
   } else if (Decides(managed) && Decides(local) && managed != local) {
     // Microsoft documents no order between the Defender CSP and Defender's own settings: which of
     // them Defender follows, only Defender knows.
-    const std::wstring says = std::wstring(L"device management sets it to ") +
-                              ActionName(managed) + L", Defender's own settings to " +
-                              ActionName(local);
+    const std::wstring says = std::wstring(L"device management sets it to ") + ActionName(managed) +
+                              L", Defender's own settings to " + ActionName(local);
     const Basis basis{{"managed", std::wstring(ActionName(managed))},
                       {"local", std::wstring(ActionName(local))}};
     if (MayBlock(managed) || MayBlock(local)) {

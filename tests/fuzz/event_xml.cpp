@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   facts.installFolder = L"C:\\Orbisk";
   facts.volumeDevice = L"\\Device\\HarddiskVolume3";
   facts.systemDrive = L"C:";
-  facts.logs = {{L"Microsoft-Windows-CodeIntegrity/Operational", true, L"", false, 2, false, {xml, xml}}};
+  facts.logs = {
+      {L"Microsoft-Windows-CodeIntegrity/Operational", true, L"", false, 2, false, {xml, xml}}};
   facts.files = {{L"bin\\java.exe", L"2024-05-01T10:22:13.1234567Z"}};
   const dunvelt::doctor::Findings findings = dunvelt::doctor::EventLogsCheck::Judge(facts).findings;
   if (findings.empty()) std::abort();

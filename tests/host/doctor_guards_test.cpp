@@ -120,11 +120,14 @@ TEST(Marks, ReadsTheZoneInEveryEncodingAndLineEnd) {
 TEST(Marks, WarnsOfTheInternetZoneAndStopsTheLaunchInTheRestrictedOne) {
   MarkFacts facts;
   facts.installFolder = L"C:\\Orbisk";
-  facts.files = {
-      {L"Dunvelt.exe", true, {"[ZoneTransfer]\nZoneId=3\nHostUrl=https://x.test/o.zip"}, L"", 0,
-       L""},
-      {L"bin\\java.exe", false, {}, L"", 0, L""},
-      {L"bin\\jli.dll", true, {"[ZoneTransfer]\nZoneId=2\n"}, L"", 0, L""}};
+  facts.files = {{L"Dunvelt.exe",
+                  true,
+                  {"[ZoneTransfer]\nZoneId=3\nHostUrl=https://x.test/o.zip"},
+                  L"",
+                  0,
+                  L""},
+                 {L"bin\\java.exe", false, {}, L"", 0, L""},
+                 {L"bin\\jli.dll", true, {"[ZoneTransfer]\nZoneId=2\n"}, L"", 0, L""}};
   CheckResult result = MarkOfTheWebCheck::Judge(facts);
   EXPECT_EQ(Outline(result), "WARNING mark.internet");
   EXPECT_EQ(Text(result, "mark.internet", "file"), L"Dunvelt.exe");
@@ -280,13 +283,15 @@ TEST(EventLogs, ReadsTheTimeTheIdAndTheFilesOfAnEvent) {
 // A record as real Windows wrote it, from tests/data/windows/events.
 std::wstring RealEvent(const std::string& name) {
   std::ifstream in(std::string(DUNVELT_TEST_DATA) + "/windows/events/" + name, std::ios::binary);
-  return FromUtf8(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  return FromUtf8(
+      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
 }
 
 // AppLocker's 8003 as Winlogbeat kept it, put back into the XML that Windows renders: its fields
 // as elements of their own namespace in UserData.
 std::wstring AppLockerXml(bool withFullPath) {
-  const nlohmann::json saved = nlohmann::json::parse(Utf8(RealEvent("applocker-8003-winlogbeat.json")));
+  const nlohmann::json saved =
+      nlohmann::json::parse(Utf8(RealEvent("applocker-8003-winlogbeat.json")));
   const nlohmann::json& record = saved.at("events").at(0).at("winlog");
   std::wstring xml = L"<Event><System><EventID>8003</EventID><TimeCreated SystemTime='" +
                      FromUtf8(record.at("time_created").get<std::string>()) +
@@ -295,8 +300,9 @@ std::wstring AppLockerXml(bool withFullPath) {
   for (const auto& [name, value] : record.at("user_data").items()) {
     if (name == "FullFilePath" && !withFullPath) continue;
     const std::wstring tag = FromUtf8(name);
-    xml += L"<" + tag + L">" + FromUtf8(value.is_string() ? value.get<std::string>() : value.dump()) +
-           L"</" + tag + L">";
+    xml += L"<" + tag + L">" +
+           FromUtf8(value.is_string() ? value.get<std::string>() : value.dump()) + L"</" + tag +
+           L">";
   }
   return xml + L"</RuleAndFileData></UserData></Event>";
 }
@@ -310,7 +316,8 @@ TEST(EventLogs, FindsTheFileAndTheProcessInEachRealRecord) {
   }
   const GuardEvent signature = ParseEventXml(RealEvent("ci-3089-sig-for-3077.xml"));
   EXPECT_EQ(signature.id, 3089U);
-  const EventSubject uv = SubjectOf(ParseEventXml(RealEvent("defender-1121-prevalence-cmd-uv.xml")));
+  const EventSubject uv =
+      SubjectOf(ParseEventXml(RealEvent("defender-1121-prevalence-cmd-uv.xml")));
   EXPECT_EQ(uv.file, L"C:\\Users\\***\\.local\\bin\\uv.exe");
   EXPECT_EQ(uv.process, L"C:\\Windows\\System32\\cmd.exe");
   EXPECT_EQ(uv.parentCommand, L"\"C:\\WINDOWS\\system32\\cmd.exe\"");
@@ -325,8 +332,7 @@ TEST(EventLogs, FindsTheFileAndTheProcessInEachRealRecord) {
   // Without the full path, only the upper-cased one with %OSDRIVE%, which Windows' drive names.
   const EventSubject upper = SubjectOf(ParseEventXml(AppLockerXml(false)));
   const InstallPlace git{L"C:\\Users\\topsy\\AppData\\Local\\GitHubDesktop", L"", L"C:"};
-  EXPECT_EQ(RelativeIn(upper.file, git),
-            L"APP-3.1.2\\RESOURCES\\APP\\GIT\\MINGW64\\BIN\\GIT.EXE");
+  EXPECT_EQ(RelativeIn(upper.file, git), L"APP-3.1.2\\RESOURCES\\APP\\GIT\\MINGW64\\BIN\\GIT.EXE");
   EXPECT_FALSE(NamesFileIn(upper.file, {git.folder, L"", L"D:"}));
   EXPECT_FALSE(NamesFileIn(upper.file, {git.folder, L"", L""}));
 }
@@ -334,8 +340,7 @@ TEST(EventLogs, FindsTheFileAndTheProcessInEachRealRecord) {
 TEST(EventLogs, MatchesPathsOnTheInstallsOwnVolumeOnly) {
   const InstallPlace place{L"C:\\Program Files\\Orbisk", L"\\Device\\HarddiskVolume3", L"C:"};
   EXPECT_TRUE(NamesFileIn(L"C:\\program files\\orbisk\\bin\\java.exe", place));
-  EXPECT_TRUE(
-      NamesFileIn(L"\\Device\\HarddiskVolume3\\Program Files\\Orbisk\\Dunvelt.exe", place));
+  EXPECT_TRUE(NamesFileIn(L"\\Device\\HarddiskVolume3\\Program Files\\Orbisk\\Dunvelt.exe", place));
   EXPECT_FALSE(
       NamesFileIn(L"\\Device\\HarddiskVolume9\\Program Files\\Orbisk\\Dunvelt.exe", place));
   EXPECT_FALSE(NamesFileIn(L"\\Device\\HarddiskVolume3\\Program Files\\Orbisk\\x.dll",
@@ -362,8 +367,9 @@ TEST(EventLogs, MatchesPathsOnTheInstallsOwnVolumeOnly) {
 std::wstring DefenderEvent(const std::wstring& path, const std::wstring& process,
                            const std::wstring& parent = L"") {
   return L"<Event><System><EventID>1121</EventID><TimeCreated SystemTime='2024-05-02T08:00:00.5Z'/>"
-         L"</System><EventData><Data Name='Path'>" + path + L"</Data><Data Name='Process Name'>" +
-         process + L"</Data><Data Name='Parent Commandline'>" + parent + L"</Data></EventData></Event>";
+         L"</System><EventData><Data Name='Path'>" +
+         path + L"</Data><Data Name='Process Name'>" + process +
+         L"</Data><Data Name='Parent Commandline'>" + parent + L"</Data></EventData></Event>";
 }
 
 TEST(EventLogs, NamesTheInstallsBlocksAndNoOtherProgramsOnes) {
@@ -372,14 +378,15 @@ TEST(EventLogs, NamesTheInstallsBlocksAndNoOtherProgramsOnes) {
   facts.installFolder = L"C:\\Program Files\\Orbisk";
   facts.volumeDevice = L"\\Device\\HarddiskVolume3";
   facts.systemDrive = L"C:";
-  const std::wstring word = DefenderEvent(cmd, L"C:\\Program Files\\Microsoft Office\\root\\"
-                                               L"Office16\\WINWORD.EXE");
+  const std::wstring word = DefenderEvent(cmd,
+                                          L"C:\\Program Files\\Microsoft Office\\root\\"
+                                          L"Office16\\WINWORD.EXE");
   const std::wstring vendor =
       LR"(<Event><System><EventID>3033</EventID></System><EventData><Data Name='File Name'>)"
       LR"(C:\Vendor\hook.dll</Data><Data Name='Process Name'>C:\Windows\System32\cmd.exe</Data>)"
       LR"(</EventData></Event>)";
-  const std::wstring ours = DefenderEvent(
-      cmd, cmd, L"\"C:\\Program Files\\Orbisk\\Dunvelt.exe\" --open x");
+  const std::wstring ours =
+      DefenderEvent(cmd, cmd, L"\"C:\\Program Files\\Orbisk\\Dunvelt.exe\" --open x");
   const std::wstring loaded =
       LR"(<Event><System><EventID>3077</EventID></System><EventData><Data Name='File Name'>)"
       LR"(C:\Windows\System32\odd.dll</Data><Data Name='Process Name'>\Device\HarddiskVolume3\)"
@@ -388,13 +395,23 @@ TEST(EventLogs, NamesTheInstallsBlocksAndNoOtherProgramsOnes) {
       LR"(<Event><System><EventID>1122</EventID></System><EventData><Data Name='Path'>)"
       LR"(C:\Program Files\Orbisk\Dunvelt.exe</Data></EventData></Event>)";
   const std::wstring unfound = L"The specified channel could not be found, error 15007";
-  facts.logs = {{L"Microsoft-Windows-CodeIntegrity/Operational", true, L"", false, 4, false,
-                 {CodeIntegrityEvent, L"<broken", vendor, loaded}},
-                {L"Microsoft-Windows-Windows Defender/Operational", true,
-                 L"This operation returned because the timeout period expired, error 1460", true,
-                 48, false, {word, ours, audited}},
-                {L"Microsoft-Windows-AppLocker/EXE and DLL", true, L"", false, 5000, true, {}},
-                {L"Microsoft-Windows-AppLocker/MSI and Script", false, unfound, false, 0, false, {}}};
+  facts.logs = {
+      {L"Microsoft-Windows-CodeIntegrity/Operational",
+       true,
+       L"",
+       false,
+       4,
+       false,
+       {CodeIntegrityEvent, L"<broken", vendor, loaded}},
+      {L"Microsoft-Windows-Windows Defender/Operational",
+       true,
+       L"This operation returned because the timeout period expired, error 1460",
+       true,
+       48,
+       false,
+       {word, ours, audited}},
+      {L"Microsoft-Windows-AppLocker/EXE and DLL", true, L"", false, 5000, true, {}},
+      {L"Microsoft-Windows-AppLocker/MSI and Script", false, unfound, false, 0, false, {}}};
   CheckResult result = EventLogsCheck::Judge(facts);
   // Word's cmd.exe and a DLL refused in some cmd.exe are no part of the install.
   EXPECT_EQ(Outline(result),
@@ -415,8 +432,8 @@ TEST(EventLogs, NamesTheInstallsBlocksAndNoOtherProgramsOnes) {
   facts.files = {{L"bin\\jli.dll", L"2024-05-01T10:22:13.1234567Z"}};
   EXPECT_TRUE(Has(EventLogsCheck::Judge(facts), "events.code-integrity-blocked", Verdict::Problem));
   facts.logs[0].events.assign(11, CodeIntegrityEvent);
-  facts.logs[1] = {L"Microsoft-Windows-Windows Defender/Operational", true, L"", false, 1, false,
-                   {word}};
+  facts.logs[1] = {
+      L"Microsoft-Windows-Windows Defender/Operational", true, L"", false, 1, false, {word}};
   result = EventLogsCheck::Judge(facts);
   EXPECT_EQ(Summary(result.findings), L"10 problems, 0 warnings");
   EXPECT_TRUE(Has(result, "events.more", Verdict::Note));
@@ -435,7 +452,8 @@ TEST(EventLogs, AsksForTheLastSevenDaysOfTheGivenEvents) {
 
 std::wstring RealAsrForm(const std::string& name) {
   std::ifstream in(std::string(DUNVELT_TEST_DATA) + "/windows/asr/" + name, std::ios::binary);
-  return FromUtf8(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  return FromUtf8(
+      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
 }
 
 TEST(PrevalenceRule, ReadsTheRulesValueInEachFormWindowsWrites) {
@@ -452,8 +470,8 @@ TEST(PrevalenceRule, ReadsTheRulesValueInEachFormWindowsWrites) {
   EXPECT_EQ(RuleActionInList(L"01443614-cd74-433a-b99e-2ecdc07bfc25=", PrevalenceRule),
             RuleAction::Unknown);
   // The CSP's value as Microsoft's page gives it, and the same one to a line as Intune shows it.
-  for (const char* name : {"csp-attacksurfacereductionrules-pipe.txt",
-                           "intune-custom-profile-lines.txt"}) {
+  for (const char* name :
+       {"csp-attacksurfacereductionrules-pipe.txt", "intune-custom-profile-lines.txt"}) {
     const std::wstring real = RealAsrForm(name);
     EXPECT_EQ(RuleActionInList(real, L"5beb7efe-fd9a-4556-801d-275e5ffc04cc"), RuleAction::Off);
     EXPECT_EQ(RuleActionInList(real, L"d4f940ab-401b-4efc-aadc-ad5f3c50688a"), RuleAction::Audit);
@@ -487,7 +505,8 @@ TEST(PrevalenceRule, GroupPolicyWinsAndTheRestIsCannotTellWhereTheyDiffer) {
   facts.localValue = RegSz(L"0");
   EXPECT_EQ(Outline(PrevalenceRuleCheck::Judge(facts)), "NOTE prevalence.cannot-tell");
   facts.localValue = RegSz(L"2");
-  EXPECT_EQ(Text(PrevalenceRuleCheck::Judge(facts), "prevalence.audit", "by"), L"device management");
+  EXPECT_EQ(Text(PrevalenceRuleCheck::Judge(facts), "prevalence.audit", "by"),
+            L"device management");
   facts.policySwitch = RegDword(0);
   facts.policyValue = RegSz(L"1");
   facts.managedList = {};
