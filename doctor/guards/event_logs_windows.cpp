@@ -81,11 +81,12 @@ EventLogFacts::Log ReadLog(const wchar_t* channel, const std::vector<std::uint32
 // "2021-12-27T19:58:05.0166515Z", as the events write their times.
 std::wstring TimeText(const FILETIME& time) {
   constexpr std::uint64_t TicksPerSecond = 10000000;
+  constexpr std::size_t Longest = 40;
   SYSTEMTIME utc{};
   if (FileTimeToSystemTime(&time, &utc) == FALSE) return {};
   const std::uint64_t ticks =
       (static_cast<std::uint64_t>(time.dwHighDateTime) << 32U) | time.dwLowDateTime;
-  std::array<wchar_t, 40> text{};
+  std::array<wchar_t, Longest> text{};
   swprintf(text.data(), text.size(), L"%04u-%02u-%02uT%02u:%02u:%02u.%07uZ", utc.wYear, utc.wMonth,
            utc.wDay, utc.wHour, utc.wMinute, utc.wSecond,
            static_cast<unsigned>(ticks % TicksPerSecond));
