@@ -513,41 +513,56 @@ void LogNotes(const EventLogFacts::Log& log, Findings& findings) {
   }
 }
 
+// How many of the install's events the findings name, how many more there are, and how many of
+// them are of the install as it is now.
+struct Counts {
+  std::size_t reported = 0;
+  std::size_t more = 0;
+  std::size_t currents = 0;
+};
+
+// The log's findings: each event of the install's, up to the bound, and what kept the doctor
+// from reading the others.
+void LogFindings(const EventLogFacts& facts, const EventLogFacts::Log& log, Counts& counts,
+                 Findings& findings) {
+  std::size_t unparsed = 0;
+  for (const std::wstring& xml : log.events) {
+    bool parsed = false;
+    bool current = false;
+    Finding finding;
+    if (EventFinding(xml, log.channel, facts, parsed, current, finding)) {
+      counts.currents += current ? 1 : 0;
+      if (counts.reported < MostNamed) {
+        ++counts.reported;
+        findings.push_back(finding);
+      } else {
+        ++counts.more;
+      }
+    }
+    if (!parsed) ++unparsed;
+  }
+  if (unparsed > 0) {
+    findings.push_back(Note("events.unparsed",
+                            std::to_wstring(unparsed) + L" events of " + log.channel +
+                                L" could not be read, so the doctor cannot tell what they name."));
+  }
+  LogNotes(log, findings);
+}
+
 }  // namespace
 
 CheckResult EventLogsCheck::Judge(const EventLogFacts& facts) {
   CheckResult result;
   Findings& findings = result.findings;
   std::vector<std::wstring> readLogs;
-  std::size_t reported = 0;
-  std::size_t currents = 0;
-  std::size_t more = 0;
+  Counts counts;
   for (const EventLogFacts::Log& log : facts.logs) {
     if (!log.read) continue;
     readLogs.push_back(log.channel);
-    std::size_t unparsed = 0;
-    for (const std::wstring& xml : log.events) {
-      bool parsed = false;
-      bool current = false;
-      Finding finding;
-      if (EventFinding(xml, log.channel, facts, parsed, current, finding)) {
-        currents += current ? 1 : 0;
-        if (reported < MostNamed) {
-          ++reported;
-          findings.push_back(finding);
-        } else {
-          ++more;
-        }
-      }
-      if (!parsed) ++unparsed;
-    }
-    if (unparsed > 0) {
-      findings.push_back(Note(
-          "events.unparsed", std::to_wstring(unparsed) + L" events of " + log.channel +
-                                 L" could not be read, so the doctor cannot tell what they name."));
-    }
-    LogNotes(log, findings);
+    LogFindings(facts, log, counts, findings);
   }
+  const std::size_t more = counts.more;
+  const std::size_t currents = counts.currents;
   if (more > 0) {
     findings.push_back(
         Note("events.more", std::to_wstring(more) + L" more such events of the last " +
