@@ -23,12 +23,16 @@ namespace dunvelt::doctor {
 
 using CheckTable = std::tuple<
     // First, since where the user is not, some checks would look at somebody else's things.
-    UserSessionCheck, InstallFolderCheck, ForeignInterpreterCheck, RuntimeImageCheck,
+    UserSessionCheck,
+    // Before the install's own: run from a zip's view, there is no install to look at.
+    ArchiveFolderCheck, InstallFolderCheck, ForeignInterpreterCheck, RuntimeImageCheck,
     RuntimeStartCheck, InterpreterCheck, ShortcutsCheck,
     // Windows blocks a program without a word from it: what blocks the launcher or the runtime
     // stops every launch too.
-    ArchiveFolderCheck, SignaturesCheck, MarkOfTheWebCheck, PrevalenceRuleCheck, EventLogsCheck,
-    // Last, as it opens the application.
-    LaunchCheck>;
+    SignaturesCheck, MarkOfTheWebCheck, PrevalenceRuleCheck,
+    // It opens the application.
+    LaunchCheck,
+    // After the launch, so that what Windows blocked in it is in the logs.
+    EventLogsCheck>;
 
 }  // namespace dunvelt::doctor

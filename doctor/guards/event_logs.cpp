@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <initializer_list>
 #include <map>
 #include <utility>
 
@@ -10,78 +11,54 @@
 
 namespace dunvelt::doctor {
 
-DUNVELT_FACTS_JSON(EventLogFacts::Log, channel, read, error, events)
-DUNVELT_FACTS_JSON(EventLogFacts, installFolder, logs)
+DUNVELT_FACTS_JSON(EventLogFacts::Log, channel, read, error, cut, scanned, bounded, events)
+DUNVELT_FACTS_JSON(EventLogFacts::FileTime, path, written)
+DUNVELT_FACTS_JSON(EventLogFacts, installFolder, volumeDevice, systemDrive, logs, files)
 
 namespace {
-
-// The path after its drive or volume, with its leading backslash: "C:\a" and
-// "\Device\HarddiskVolume3\a" give "\a", "\\server\share\a" gives "\server\share\a", as does
-// "\Device\Mup\server\share\a". False for a path of no such form.
-bool AfterVolume(std::wstring_view path, std::wstring_view& tail) {
-  for (const std::wstring_view prefix : {L"\\\\?\\UNC\\", L"\\??\\UNC\\"}) {
-    if (StartsWithNoCase(path, prefix)) {
-      tail = path.substr(prefix.size() - 1);
-      return true;
-    }
-  }
-  for (const std::wstring_view prefix : {L"\\\\?\\", L"\\??\\"}) {
-    if (StartsWithNoCase(path, prefix)) path.remove_prefix(prefix.size());
-  }
-  if (StartsWithNoCase(path, L"%OSDRIVE%\\")) {
-    tail = path.substr(std::wstring_view(L"%OSDRIVE%").size());
-    return true;
-  }
-  if (StartsWithNoCase(path, L"\\Device\\")) {
-    const std::size_t end = path.find(L'\\', std::wstring_view(L"\\Device\\").size());
-    if (end == std::wstring_view::npos) return false;
-    tail = path.substr(end);
-    return true;
-  }
-  if (path.size() >= 3 && std::iswalpha(path[0]) != 0 && path[1] == L':' && path[2] == L'\\') {
-    tail = path.substr(2);
-    return true;
-  }
-  if (path.size() > 2 && path[0] == L'\\' && path[1] == L'\\') {
-    tail = path.substr(1);
-    return true;
-  }
-  return false;
-}
 
 bool HasDrive(std::wstring_view path) {
   return path.size() >= 2 && std::iswalpha(path[0]) != 0 && path[1] == L':';
 }
 
-// The path relative to the install folder when it names a file in it; else empty. A path with a
-// drive letter is compared whole; a volume's device path, which names no drive, by what follows.
-std::wstring RelativeIn(std::wstring_view path, std::wstring_view folder) {
+// The path as a Win32 path, "C:\a" or "\\server\share\a", from the forms that the logs write;
+// empty where the doctor cannot tell which volume it is on.
+std::wstring Win32Path(std::wstring_view path, const InstallPlace& place) {
   path = Trimmed(path);
-  std::wstring_view pathTail;
-  std::wstring_view folderTail;
-  if (!AfterVolume(path, pathTail) || !AfterVolume(folder, folderTail)) return {};
-  while (!folderTail.empty() && folderTail.back() == L'\\') folderTail.remove_suffix(1);
-  std::wstring_view plain = path;
+  for (const std::wstring_view prefix : {L"\\\\?\\UNC\\", L"\\??\\UNC\\"}) {
+    if (StartsWithNoCase(path, prefix)) return L"\\" + std::wstring(path.substr(prefix.size() - 1));
+  }
   for (const std::wstring_view prefix : {L"\\\\?\\", L"\\??\\"}) {
-    if (StartsWithNoCase(plain, prefix)) plain.remove_prefix(prefix.size());
+    if (StartsWithNoCase(path, prefix)) path.remove_prefix(prefix.size());
   }
-  if (HasDrive(plain) && HasDrive(folder) && std::towlower(plain[0]) != std::towlower(folder[0])) {
-    return {};
+  // AppLocker names the drive Windows runs from so, and upper-cases the rest.
+  constexpr std::wstring_view OsDrive = L"%OSDRIVE%\\";
+  if (StartsWithNoCase(path, OsDrive)) {
+    if (!HasDrive(place.systemDrive)) return {};
+    return place.systemDrive.substr(0, 2) + std::wstring(path.substr(OsDrive.size() - 1));
   }
-  const std::wstring start = std::wstring(folderTail) + L"\\";
-  if (pathTail.size() <= start.size() || !StartsWithNoCase(pathTail, start)) return {};
-  return std::wstring(pathTail.substr(start.size()));
+  constexpr std::wstring_view Mup = L"\\Device\\Mup\\";
+  if (StartsWithNoCase(path, Mup)) return L"\\" + std::wstring(path.substr(Mup.size() - 1));
+  constexpr std::wstring_view Device = L"\\Device\\";
+  if (StartsWithNoCase(path, Device)) {
+    // A volume's device names no drive: it is the install's drive only when it is the device
+    // that the drive letter stands for.
+    const std::size_t end = path.find(L'\\', Device.size());
+    if (end == std::wstring_view::npos || place.volumeDevice.empty() || !HasDrive(place.folder) ||
+        Lower(path.substr(0, end)) != Lower(place.volumeDevice)) {
+      return {};
+    }
+    return place.folder.substr(0, 2) + std::wstring(path.substr(end));
+  }
+  if (path.size() >= 3 && HasDrive(path) && path[2] == L'\\') return std::wstring(path);
+  if (path.size() > 2 && path[0] == L'\\' && path[1] == L'\\') return std::wstring(path);
+  return {};
 }
 
-bool LooksLikePath(std::wstring_view value) {
-  std::wstring_view tail;
-  return AfterVolume(Trimmed(value), tail);
-}
-
-bool IsCommandInterpreter(std::wstring_view path) {
+std::wstring FileNameOf(std::wstring_view path) {
   path = Trimmed(path);
   const std::size_t slash = path.find_last_of(L"\\/");
-  return Lower(slash == std::wstring_view::npos ? path : path.substr(slash + 1)) == L"cmd.exe";
+  return Lower(slash == std::wstring_view::npos ? path : path.substr(slash + 1));
 }
 
 std::wstring LocalName(std::wstring_view name) {
@@ -223,11 +200,22 @@ EventMeaning MeaningOf(std::uint32_t id) {
   const std::wstring sign =
       L"sign the install: scripts/sign-install.sh (docs/packaging.md, \"When"
       L" Windows blocks it\").";
+  const std::wstring exclude = L"ask the administrator for an exclusion of the install folder.";
+  const std::wstring allow =
+      L"ask the administrator to allow the install folder in AppLocker's rules.";
+  // Each audit event is its block's twin: logged where the policy is set to audit, for what it
+  // would block enforced ("Understanding Application Control event IDs", "Attack surface
+  // reduction rules reference" and "Using Event Viewer with AppLocker" on Microsoft Learn).
   switch (id) {
     case CodeIntegrityBlocked:
       return {Verdict::Problem, "events.code-integrity-blocked",
               L"Code Integrity kept a file from loading, as it did not meet the signing level"
               L" Windows asks for (Smart App Control or an application control policy)",
+              sign};
+    case CodeIntegrityWouldBlock:
+      return {Verdict::Warning, "events.code-integrity-audited",
+              L"Code Integrity let a file load that does not meet the signing level Windows asks"
+              L" for, only as its policy audits; enforced, it would be blocked",
               sign};
     case CodeIntegrityEnforced:
       return {Verdict::Problem, "events.policy-blocked",
@@ -239,12 +227,21 @@ EventMeaning MeaningOf(std::uint32_t id) {
               sign};
     case DefenderRuleBlocked:
       return {Verdict::Problem, "events.asr-blocked",
-              L"Defender's attack surface reduction blocked a file",
-              L"ask the administrator for an exclusion of the install folder."};
+              L"Defender's attack surface reduction blocked a file", exclude};
+    case DefenderRuleAudited:
+      return {Verdict::Warning, "events.asr-audited",
+              L"Defender's attack surface reduction, in audit mode, would have blocked a file;"
+              L" set to block, it will",
+              exclude};
     case AppLockerBlocked:
     case AppLockerPrevented:
       return {Verdict::Problem, "events.applocker-blocked", L"AppLocker kept a file from running",
-              L"ask the administrator to allow the install folder in AppLocker's rules."};
+              allow};
+    case AppLockerAudited:
+    case AppLockerScriptAudited:
+      return {Verdict::Warning, "events.applocker-audited",
+              L"AppLocker, in audit mode, would have kept a file from running; enforced, it will",
+              allow};
     default:
       return {Verdict::Warning, "events.other",
               L"an event " + std::to_wstring(id) + L" named a file",
@@ -252,22 +249,19 @@ EventMeaning MeaningOf(std::uint32_t id) {
   }
 }
 
-// The field that names the file an event is about, by the names that the logs give it.
-const GuardEvent::Field* FileField(const GuardEvent& event) {
-  for (const wchar_t* name : {L"file name", L"path", L"fullfilepath", L"filepath"}) {
+// The first field of the names, in that order; empty when there is none.
+std::wstring FieldOf(const GuardEvent& event, std::initializer_list<const wchar_t*> names) {
+  for (const wchar_t* name : names) {
     for (const GuardEvent::Field& field : event.fields) {
-      if (Lower(field.name) == name && LooksLikePath(field.value)) return &field;
+      if (Lower(field.name) == name && !Trimmed(field.value).empty()) return field.value;
     }
   }
-  for (const GuardEvent::Field& field : event.fields) {
-    if (LooksLikePath(field.value)) return &field;
-  }
-  return nullptr;
+  return {};
 }
 
 // An event's file as the finding names it: relative to the install when it is one of its files.
-std::wstring FileNamed(const std::wstring& path, const std::wstring& folder) {
-  const std::wstring relative = RelativeIn(path, folder);
+std::wstring FileNamed(const std::wstring& path, const InstallPlace& place) {
+  const std::wstring relative = RelativeIn(path, place);
   return relative.empty() ? Shortened(Trimmed(path)) : relative;
 }
 
@@ -363,8 +357,61 @@ GuardEvent ParseEventXml(std::wstring_view xml) {
   return event;
 }
 
-bool NamesFileIn(std::wstring_view path, std::wstring_view installFolder) {
-  return !RelativeIn(path, installFolder).empty();
+std::wstring RelativeIn(std::wstring_view path, const InstallPlace& place) {
+  const std::wstring full = Win32Path(path, place);
+  std::wstring_view folder = place.folder;
+  while (!folder.empty() && folder.back() == L'\\') folder.remove_suffix(1);
+  if (full.empty() || folder.empty()) return {};
+  const std::wstring start = std::wstring(folder) + L"\\";
+  if (full.size() <= start.size() || !StartsWithNoCase(full, start)) return {};
+  return full.substr(start.size());
+}
+
+bool NamesFileIn(std::wstring_view path, const InstallPlace& place) {
+  return !RelativeIn(path, place).empty();
+}
+
+EventSubject SubjectOf(const GuardEvent& event) {
+  // Code Integrity spells its fields "File Name" from version 5 of its events and
+  // "FileNameBuffer" before; Defender names the blocked file "Path"; AppLocker writes
+  // "FilePath" upper-cased and, on later Windows, "FullFilePath" as it is.
+  return {FieldOf(event, {L"file name", L"filenamebuffer", L"path", L"fullfilepath", L"filepath"}),
+          FieldOf(event, {L"process name", L"processnamebuffer"}),
+          FieldOf(event, {L"parent commandline"})};
+}
+
+bool IsTheInstalls(const EventSubject& subject, const InstallPlace& place) {
+  if (NamesFileIn(subject.file, place) || NamesFileIn(subject.process, place)) return true;
+  // A cmd.exe is the install's only where what started it names the install: any other is some
+  // other program's, as Word's is when an Office rule stops it.
+  if (FileNameOf(subject.process) != L"cmd.exe" || subject.parentCommand.empty()) return false;
+  std::wstring_view folder = place.folder;
+  while (!folder.empty() && folder.back() == L'\\') folder.remove_suffix(1);
+  return !folder.empty() &&
+         Lower(subject.parentCommand).find(Lower(folder) + L"\\") != std::wstring::npos;
+}
+
+std::wstring TimeKey(std::wstring_view time) {
+  // 2021-12-27T19:58:05.0166515Z, with from none to nine digits of the second.
+  constexpr std::size_t DateLength = 10;
+  constexpr std::size_t SecondsEnd = 19;
+  constexpr std::size_t Digits = 7;
+  time = Trimmed(time);
+  if (time.size() < SecondsEnd + 1 || time.back() != L'Z' || time[4] != L'-' ||
+      time[DateLength] != L'T') {
+    return {};
+  }
+  std::wstring key(time.substr(0, SecondsEnd));
+  std::wstring_view fraction = time.substr(SecondsEnd, time.size() - SecondsEnd - 1);
+  if (!fraction.empty() && fraction.front() == L'.') fraction.remove_prefix(1);
+  std::wstring digits(fraction.substr(0, Digits));
+  if (digits.find_first_not_of(L"0123456789") != std::wstring::npos) return {};
+  digits.resize(Digits, L'0');
+  return key + L"." + digits;
+}
+
+InstallPlace PlaceOf(const EventLogFacts& facts) {
+  return {facts.installFolder, facts.volumeDevice, facts.systemDrive};
 }
 
 std::wstring EventQuery(const std::vector<std::uint32_t>& ids) {
@@ -379,28 +426,56 @@ std::wstring EventQuery(const std::vector<std::uint32_t>& ids) {
 
 namespace {
 
-// The event's finding when it names a file of the install or cmd.exe.
-bool EventFinding(const std::wstring& xml, const std::wstring& channel, const std::wstring& folder,
-                  bool& parsed, Finding& finding) {
+// When the install's file was last written, as TimeKey reads it; empty when unknown.
+std::wstring WrittenKey(const EventLogFacts& facts, const std::wstring& relative) {
+  for (const EventLogFacts::FileTime& file : facts.files) {
+    if (!relative.empty() && Lower(file.path) == Lower(relative)) return TimeKey(file.written);
+  }
+  return {};
+}
+
+std::wstring WrittenAt(const EventLogFacts& facts, const std::wstring& relative) {
+  for (const EventLogFacts::FileTime& file : facts.files) {
+    if (Lower(file.path) == Lower(relative)) return file.written;
+  }
+  return {};
+}
+
+// The event's finding when it is the install's. A block of a file that has been written since,
+// as signing it again writes it, was of an earlier copy: history, not a block of the install as
+// it is now.
+bool EventFinding(const std::wstring& xml, const std::wstring& channel, const EventLogFacts& facts,
+                  bool& parsed, bool& current, Finding& finding) {
+  const InstallPlace place = PlaceOf(facts);
   const GuardEvent event = ParseEventXml(xml);
   parsed = event.parsed;
   if (!parsed) return false;
-  const auto matched =
-      std::find_if(event.fields.begin(), event.fields.end(), [&](const GuardEvent::Field& field) {
-        return LooksLikePath(field.value) &&
-               (NamesFileIn(field.value, folder) || IsCommandInterpreter(field.value));
-      });
-  if (matched == event.fields.end()) return false;
-  const GuardEvent::Field* file = FileField(event);
-  std::wstring named = FileNamed(file->value, folder);
-  if (file != &*matched) named += L", for " + FileNamed(matched->value, folder);
+  const EventSubject subject = SubjectOf(event);
+  if (!IsTheInstalls(subject, place)) return false;
+  const std::wstring relative = RelativeIn(subject.file, place);
+  std::wstring named = subject.file.empty() ? L"a file" : FileNamed(subject.file, place);
+  if (relative.empty() && !subject.process.empty()) {
+    named += L", for " + FileNamed(subject.process, place);
+  }
   const EventMeaning meaning = MeaningOf(event.id);
-  finding = {meaning.id,
-             meaning.verdict,
-             EventTime(event.time) + L", " + meaning.what + L": " + named + L" (event " +
-                 std::to_wstring(event.id) + L" in " + channel + L"). If it happens again, " +
-                 meaning.advice,
-             {{"event", std::int64_t{event.id}}, {"file", named}}};
+  const std::wstring what = EventTime(event.time) + L", " + meaning.what + L": " + named +
+                            L" (event " + std::to_wstring(event.id) + L" in " + channel + L").";
+  const Basis basis{{"event", std::int64_t{event.id}}, {"file", named}};
+  const std::wstring eventKey = TimeKey(event.time);
+  const std::wstring writtenKey = WrittenKey(facts, relative);
+  current = eventKey.empty() || writtenKey.empty() || !(eventKey < writtenKey);
+  if (current) {
+    finding = {meaning.id, meaning.verdict, what + L" If it happens again, " + meaning.advice,
+               basis};
+  } else {
+    std::wstring written = EventTime(WrittenAt(facts, relative));
+    written[0] = static_cast<wchar_t>(std::towlower(written[0]));
+    finding = Note("events.history",
+                   what + L" " + relative + L" has been written since, " + written +
+                       L": the block was of an earlier copy, and says nothing of"
+                       L" the file as it is now.",
+                   basis);
+  }
   return true;
 }
 
@@ -421,47 +496,84 @@ std::wstring UnreadLogs(const EventLogFacts& facts) {
   return list;
 }
 
+// What keeps the doctor from naming every event of the log: a time-out, or its bound.
+void LogNotes(const EventLogFacts::Log& log, Findings& findings) {
+  if (log.cut) {
+    findings.push_back(
+        Note("events.read-cut", L"The doctor stopped reading " + log.channel + L" after " +
+                                    std::to_wstring(log.scanned) +
+                                    L" events, as Windows kept it waiting (" + log.error +
+                                    L"): older events of the install may not be named here."));
+  } else if (log.bounded) {
+    findings.push_back(Note(
+        "events.bounded",
+        log.channel + L" has more blocks and audits of the last " + std::to_wstring(EventDays) +
+            L" days than the doctor reads: it read the newest " + std::to_wstring(log.scanned) +
+            L", so older ones of the install may not be named here."));
+  }
+}
+
+// How many of the install's events the findings name, how many more there are, and how many of
+// them are of the install as it is now.
+struct Counts {
+  std::size_t reported = 0;
+  std::size_t more = 0;
+  std::size_t currents = 0;
+};
+
+// The log's findings: each event of the install's, up to the bound, and what kept the doctor
+// from reading the others.
+void LogFindings(const EventLogFacts& facts, const EventLogFacts::Log& log, Counts& counts,
+                 Findings& findings) {
+  std::size_t unparsed = 0;
+  for (const std::wstring& xml : log.events) {
+    bool parsed = false;
+    bool current = false;
+    Finding finding;
+    if (EventFinding(xml, log.channel, facts, parsed, current, finding)) {
+      counts.currents += current ? 1 : 0;
+      if (counts.reported < MostNamed) {
+        ++counts.reported;
+        findings.push_back(finding);
+      } else {
+        ++counts.more;
+      }
+    }
+    if (!parsed) ++unparsed;
+  }
+  if (unparsed > 0) {
+    findings.push_back(Note("events.unparsed",
+                            std::to_wstring(unparsed) + L" events of " + log.channel +
+                                L" could not be read, so the doctor cannot tell what they name."));
+  }
+  LogNotes(log, findings);
+}
+
 }  // namespace
 
 CheckResult EventLogsCheck::Judge(const EventLogFacts& facts) {
   CheckResult result;
   Findings& findings = result.findings;
   std::vector<std::wstring> readLogs;
-  std::size_t reported = 0;
-  std::size_t more = 0;
+  Counts counts;
   for (const EventLogFacts::Log& log : facts.logs) {
     if (!log.read) continue;
     readLogs.push_back(log.channel);
-    std::size_t unparsed = 0;
-    for (const std::wstring& xml : log.events) {
-      bool parsed = false;
-      Finding finding;
-      if (EventFinding(xml, log.channel, facts.installFolder, parsed, finding)) {
-        if (reported < MostNamed) {
-          ++reported;
-          findings.push_back(finding);
-        } else {
-          ++more;
-        }
-      }
-      if (!parsed) ++unparsed;
-    }
-    if (unparsed > 0) {
-      findings.push_back(Note(
-          "events.unparsed", std::to_wstring(unparsed) + L" events of " + log.channel +
-                                 L" could not be read, so the doctor cannot tell what they name."));
-    }
+    LogFindings(facts, log, counts, findings);
   }
+  const std::size_t more = counts.more;
+  const std::size_t currents = counts.currents;
   if (more > 0) {
     findings.push_back(
         Note("events.more", std::to_wstring(more) + L" more such events of the last " +
                                 std::to_wstring(EventDays) +
                                 L" days are not named here: the Event Viewer shows them."));
   }
-  if (reported == 0 && !readLogs.empty()) {
+  if (currents == 0 && !readLogs.empty()) {
     findings.push_back(
         Ok("events.none", L"The event logs " + Listed(readLogs) +
-                              L" name no block of the install's files or of cmd.exe in the last " +
+                              L" name no block of the install's files as they are now, nor of a"
+                              L" file its programs started or loaded, in the last " +
                               std::to_wstring(EventDays) + L" days."));
   }
   if (const std::wstring list = UnreadLogs(facts); !list.empty()) {
@@ -473,4 +585,25 @@ CheckResult EventLogsCheck::Judge(const EventLogFacts& facts) {
   }
   return result;
 }
+
+bool KeepsEvent(const std::wstring& xml, const InstallPlace& place) {
+  return IsTheInstalls(SubjectOf(ParseEventXml(xml)), place);
+}
+
+std::vector<std::wstring> FilesNamed(const EventLogFacts& facts) {
+  const InstallPlace place = PlaceOf(facts);
+  std::vector<std::wstring> files;
+  for (const EventLogFacts::Log& log : facts.logs) {
+    for (const std::wstring& xml : log.events) {
+      const std::wstring relative = RelativeIn(SubjectOf(ParseEventXml(xml)).file, place);
+      if (!relative.empty() && std::none_of(files.begin(), files.end(), [&](const std::wstring& f) {
+            return Lower(f) == Lower(relative);
+          })) {
+        files.push_back(relative);
+      }
+    }
+  }
+  return files;
+}
+
 }  // namespace dunvelt::doctor

@@ -29,35 +29,87 @@ struct GuardEvent {
 
 GuardEvent ParseEventXml(std::wstring_view xml);
 
-// Whether a path from an event, "C:\..." or "\Device\HarddiskVolume3\...", names a file in the
-// install folder.
-bool NamesFileIn(std::wstring_view path, std::wstring_view installFolder);
+// Where the install is, as the events name it: its folder, the device name of its volume
+// ("\Device\HarddiskVolume3", which Code Integrity writes instead of "C:") and the drive Windows
+// runs from (which AppLocker writes as "%OSDRIVE%"); empty when unknown, and then such paths name
+// nothing of the install.
+struct InstallPlace {
+  std::wstring folder;
+  std::wstring volumeDevice;
+  std::wstring systemDrive;  // "C:"
+};
 
+// The path relative to the install folder when a path from an event, "C:\...",
+// "\Device\HarddiskVolume3\...", "%OSDRIVE%\..." or "\\?\...", names a file in it; else empty.
+std::wstring RelativeIn(std::wstring_view path, const InstallPlace& place);
+bool NamesFileIn(std::wstring_view path, const InstallPlace& place);
+
+// What an event says it is about, by the names its log gives the fields.
+struct EventSubject {
+  std::wstring file;           // the file blocked, or that would have been
+  std::wstring process;        // the process that started or loaded it; empty where not logged
+  std::wstring parentCommand;  // the process's parent's command line, where Defender logs it
+};
+EventSubject SubjectOf(const GuardEvent& event);
+
+// Whether the event is the install's: the file lies in the install folder, or the process is one
+// of its programs, or it is a cmd.exe that one of them started.
+bool IsTheInstalls(const EventSubject& subject, const InstallPlace& place);
+
+// An event's time and a file's, "2021-12-27T19:58:05.0166515Z", in a form that sorts by time;
+// empty for any other form.
+std::wstring TimeKey(std::wstring_view time);
+
+// How many events a log's query gives the doctor at most, and how many of them, the install's,
+// it keeps.
+inline constexpr std::size_t MostEventsScanned = 5000;
 inline constexpr std::size_t MostEventsRead = 200;  // per log
 inline constexpr std::uint32_t EventDays = 7;
 
 // The events that name a block, or one that an audit policy would have made, by their logs.
 inline constexpr std::uint32_t CodeIntegrityBlocked = 3033;
+inline constexpr std::uint32_t CodeIntegrityWouldBlock = 3034;
 inline constexpr std::uint32_t CodeIntegrityAudited = 3076;
 inline constexpr std::uint32_t CodeIntegrityEnforced = 3077;
 inline constexpr std::uint32_t DefenderRuleBlocked = 1121;
+inline constexpr std::uint32_t DefenderRuleAudited = 1122;
+inline constexpr std::uint32_t AppLockerAudited = 8003;
 inline constexpr std::uint32_t AppLockerBlocked = 8004;
+inline constexpr std::uint32_t AppLockerScriptAudited = 8006;
 inline constexpr std::uint32_t AppLockerPrevented = 8007;
 
 struct EventLogFacts {
   std::wstring installFolder;
+  std::wstring volumeDevice;  // as InstallPlace
+  std::wstring systemDrive;
   struct Log {
     std::wstring channel;  // "Microsoft-Windows-CodeIntegrity/Operational"
     bool read = false;
-    std::wstring error;                // why it could not be read, in the platform's words
-    std::vector<std::wstring> events;  // rendered as XML, newest first, up to MostEventsRead
+    std::wstring error;                // why it could not be read, or why the read stopped early
+    bool cut = false;                  // the read stopped at a time-out, keeping what came before
+    std::uint32_t scanned = 0;         // events of the query read
+    bool bounded = false;              // the query had more than the doctor reads
+    std::vector<std::wstring> events;  // the install's, rendered as XML, newest first
   };
   std::vector<Log> logs;
+  // When the install's files that the events name were last written, as TimeKey reads them.
+  struct FileTime {
+    std::wstring path;  // relative to the install folder
+    std::wstring written;
+  };
+  std::vector<FileTime> files;
 };
 
 DUNVELT_FACTS_JSON_DECLARE(EventLogFacts)
 
-// The XPath query of a log's blocks in the last EventDays days.
+InstallPlace PlaceOf(const EventLogFacts& facts);
+
+// Whether the gatherer keeps an event: whether it is the install's.
+bool KeepsEvent(const std::wstring& xml, const InstallPlace& place);
+// The install's files that the events name, relative to its folder, each once.
+std::vector<std::wstring> FilesNamed(const EventLogFacts& facts);
+
+// The XPath query of a log's events of the ids in the last EventDays days.
 std::wstring EventQuery(const std::vector<std::uint32_t>& ids);
 
 struct EventLogsCheck {

@@ -7,19 +7,22 @@
 
 namespace dunvelt::doctor {
 
-DUNVELT_FACTS_JSON(MarkFacts::File, path, hasStream, stream, readError)
+DUNVELT_FACTS_JSON(MarkFacts::File, path, hasStream, stream, text, codePage, readError)
 DUNVELT_FACTS_JSON(MarkFacts, installFolder, files)
 
 ZoneIdentifier ParseZoneIdentifier(std::string_view bytes) {
+  return ParseZoneText(DecodedText(bytes));
+}
+
+ZoneIdentifier ParseZoneText(std::wstring_view text) {
   constexpr std::size_t LongestUrl = 2048;
-  const std::wstring text = DecodedText(bytes);
   ZoneIdentifier zone;
   bool inZoneTransfer = false;
   bool hostSeen = false;
   bool referrerSeen = false;
   for (std::size_t start = 0; start < text.size();) {
     const std::size_t end = std::min(text.find_first_of(L"\r\n", start), text.size());
-    const std::wstring_view line = Trimmed(std::wstring_view(text).substr(start, end - start));
+    const std::wstring_view line = Trimmed(text.substr(start, end - start));
     start = end + 1;
     if (line.empty() || line.front() == L';' || line.front() == L'#') continue;
     if (line.front() == L'[') {
@@ -66,7 +69,8 @@ MarkGroups Grouped(const MarkFacts& facts) {
       continue;
     }
     if (!file.hasStream) continue;
-    const ZoneIdentifier zone = ParseZoneIdentifier(file.stream.bytes);
+    const ZoneIdentifier zone =
+        file.text.empty() ? ParseZoneIdentifier(file.stream.bytes) : ParseZoneText(file.text);
     if (!zone.hasZone) {
       groups.unreadable.push_back(file.path);
       continue;
@@ -100,15 +104,40 @@ CheckResult MarkOfTheWebCheck::Judge(const MarkFacts& facts) {
       Quoted(facts.installFolder) +
       L" | Unblock-File. An installer leaves no such mark; a zip extracted by Explorer passes"
       L" it on to every file it holds.";
-  if (!restricted.empty()) {
+  // Only a shell start checks the zone: ShellExecuteEx's zone check is the one that
+  // SEE_MASK_NOZONECHECKS turns off ("SHELLEXECUTEINFOW structure" on Microsoft Learn), and the
+  // attachment manager it asks refuses a file from the restricted zone. CreateProcess and
+  // LoadLibrary check no zone, so a marked runtime or DLL is started and loaded all the same.
+  const bool launcherRestricted =
+      std::any_of(restricted.begin(), restricted.end(),
+                  [](const std::wstring& path) { return Lower(path) == Lower(LauncherName); });
+  if (launcherRestricted) {
     out.findings.push_back(Problem(
         "mark.restricted",
-        Listed(restricted) + (restricted.size() == 1 ? L" is" : L" are") +
+        std::wstring(LauncherName) +
+            L" is marked as coming from a restricted site (mark of the web, zone 4" +
+            source(fromRestricted) +
+            L"): Windows refuses to start a program so marked from Explorer, a shortcut or any"
+            L" other shell start." +
+            unblock,
+        {{"file", std::wstring(LauncherName)}, {"zone", std::int64_t{ZoneRestricted}}}));
+    out.stopsLaunch = true;
+  }
+  std::vector<std::wstring> others;
+  for (const std::wstring& path : restricted) {
+    if (Lower(path) != Lower(LauncherName)) others.push_back(path);
+  }
+  if (!others.empty()) {
+    out.findings.push_back(Warning(
+        "mark.restricted-files",
+        Listed(others) + (others.size() == 1 ? L" is" : L" are") +
             L" marked as coming from a restricted site (mark of the web, zone 4" +
             source(fromRestricted) +
-            L"): Windows refuses to start programs so marked, and to load such DLLs." + unblock,
-        {{"file", restricted.front()}, {"zone", std::int64_t{ZoneRestricted}}}));
-    out.stopsLaunch = true;
+            L"). Only a shell start checks the zone, and Dunvelt.exe starts the runtime without"
+            L" one, so the mark alone does not stop them; Smart App Control and programs that"
+            L" honour the mark judge such files more strictly." +
+            unblock,
+        {{"file", others.front()}, {"zone", std::int64_t{ZoneRestricted}}}));
   }
   if (!internet.empty()) {
     out.findings.push_back(Warning(

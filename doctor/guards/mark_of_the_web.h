@@ -22,8 +22,11 @@ struct ZoneIdentifier {
   std::wstring referrerUrl;
 };
 
-// The stream's bytes, in UTF-8 or UTF-16LE, with or without a byte order mark, CR LF or LF lines;
-// what it cannot read it leaves out.
+// The stream's text, CR LF or LF lines, split at the first '=' of each; what it cannot read it
+// leaves out.
+ZoneIdentifier ParseZoneText(std::wstring_view text);
+// The stream's bytes, in UTF-8 or UTF-16LE, with or without a byte order mark: for saved facts
+// that hold no text that Windows decoded.
 ZoneIdentifier ParseZoneIdentifier(std::string_view bytes);
 
 inline constexpr std::uint32_t ZoneInternet = 3;
@@ -35,7 +38,11 @@ struct MarkFacts {
     std::wstring path;       // relative to the install folder
     bool hasStream = false;  // it has a Zone.Identifier stream
     RawBytes stream;         // its bytes, up to a bound
-    std::wstring readError;  // why the stream could not be read, other than its absence
+    // Its text as Windows reads it: UTF-16LE after a byte order mark, else in the ANSI code page,
+    // in which Windows writes it; empty where the doctor did not decode it.
+    std::wstring text;
+    std::uint32_t codePage = 0;  // the ANSI code page it was decoded in
+    std::wstring readError;      // why the stream could not be read, other than its absence
   };
   std::vector<File> files;
 };

@@ -8,6 +8,7 @@
 #include "mark_of_the_web.h"
 #include "owners.h"
 #include "platform_error.h"
+#include "text.h"
 
 namespace dunvelt::doctor {
 namespace {
@@ -15,8 +16,21 @@ namespace {
 constexpr std::size_t MostStreamBytes = 65536;
 constexpr std::size_t MostMarkedDlls = 200;
 
+// The stream's text as Windows reads an INI file: UTF-16LE after its byte order mark, anything
+// else in the ANSI code page, in which the attachment manager and archivers write it.
+std::wstring StreamText(const std::string& bytes) {
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') return DecodedText(bytes);
+  if (bytes.empty()) return {};
+  const int size = static_cast<int>(bytes.size());
+  const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring text(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, text.data(), length);
+  return text;
+}
+
 MarkFacts::File ReadMark(const std::wstring& install, const std::wstring& relative) {
-  MarkFacts::File mark{relative, false, {}, {}};
+  MarkFacts::File mark{relative, false, {}, {}, 0, {}};
   const UniqueFileHandle stream = OpenToRead(Joined(install, relative) + L":Zone.Identifier");
   if (!stream) {
     const DWORD error = GetLastError();
@@ -35,6 +49,8 @@ MarkFacts::File ReadMark(const std::wstring& install, const std::wstring& relati
     read = 0;
   }
   mark.stream.bytes.resize(read);
+  mark.text = StreamText(mark.stream.bytes);
+  mark.codePage = GetACP();
   return mark;
 }
 

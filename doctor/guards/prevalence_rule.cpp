@@ -10,6 +10,7 @@ namespace dunvelt::doctor {
 DUNVELT_FACTS_JSON(PrevalenceFacts, policySwitch, policyValue, managedList, localValue)
 
 RuleAction ParseRuleAction(std::wstring_view value) {
+  constexpr std::uint32_t NotConfiguredValue = 5;
   constexpr std::uint32_t WarnValue = 6;
   value = Trimmed(value);
   if (value.empty()) return RuleAction::NotSet;
@@ -25,6 +26,8 @@ RuleAction ParseRuleAction(std::wstring_view value) {
       return RuleAction::Block;
     case 2:
       return RuleAction::Audit;
+    case NotConfiguredValue:
+      return RuleAction::NotConfigured;
     case WarnValue:
       return RuleAction::Warn;
     default:
@@ -35,7 +38,7 @@ RuleAction ParseRuleAction(std::wstring_view value) {
 RuleAction RuleActionInList(std::wstring_view list, std::wstring_view rule) {
   const std::wstring wanted = Lower(Trimmed(rule));
   for (std::size_t start = 0; start <= list.size();) {
-    const std::size_t end = std::min(list.find(L'|', start), list.size());
+    const std::size_t end = std::min(list.find_first_of(L"|\r\n", start), list.size());
     const std::wstring_view entry = list.substr(start, end - start);
     start = end + 1;
     const std::size_t equals = entry.find(L'=');
@@ -52,27 +55,99 @@ RuleAction RuleActionInList(std::wstring_view list, std::wstring_view rule) {
   return RuleAction::NotSet;
 }
 
+namespace {
+
+bool Decides(RuleAction action) {
+  return action != RuleAction::NotSet && action != RuleAction::NotConfigured;
+}
+
+const wchar_t* ActionName(RuleAction action) {
+  switch (action) {
+    case RuleAction::Off:
+      return L"off";
+    case RuleAction::Block:
+      return L"block";
+    case RuleAction::Audit:
+      return L"audit";
+    case RuleAction::Warn:
+      return L"warn";
+    case RuleAction::NotSet:
+    case RuleAction::NotConfigured:
+    case RuleAction::Unknown:
+      break;
+  }
+  return L"a value the doctor does not know";
+}
+
+bool MayBlock(RuleAction action) {
+  return action == RuleAction::Block || action == RuleAction::Warn;
+}
+
+const std::wstring& RuleName() {
+  static const std::wstring name = std::wstring(
+                                       L"Defender's attack surface reduction rule against"
+                                       L" programs of low prevalence (") +
+                                   PrevalenceRule + L")";
+  return name;
+}
+
+}  // namespace
+
 CheckResult PrevalenceRuleCheck::Judge(const PrevalenceFacts& facts) {
-  RuleAction action = RuleActionInList(ValueText(facts.managedList), PrevalenceRule);
-  std::wstring by = L"device management";
-  std::wstring value;
+  // Group policy first: where it and device management set a rule differently, "the setting
+  // applied from Group Policy takes precedence" ("Enable attack surface reduction rules", Policy
+  // conflicts, on Microsoft Learn). Its rules count only while its switch is not turned off; a
+  // rule it leaves "not configured" (5) is left to the others.
   const std::optional<std::uint32_t> policySwitch = ValueNumber(facts.policySwitch);
-  if (action == RuleAction::NotSet && !(policySwitch && *policySwitch == 0)) {
-    value = ValueText(facts.policyValue);
-    action = ParseRuleAction(value);
+  const RuleAction policy = policySwitch && *policySwitch == 0
+                                ? RuleAction::NotSet
+                                : ParseRuleAction(ValueText(facts.policyValue));
+  const RuleAction managed = RuleActionInList(ValueText(facts.managedList), PrevalenceRule);
+  const RuleAction local = ParseRuleAction(ValueText(facts.localValue));
+  RuleAction action = RuleAction::NotSet;
+  std::wstring by;
+  std::wstring value;
+  if (Decides(policy)) {
+    action = policy;
     by = L"group policy";
-  }
-  if (action == RuleAction::NotSet) {
-    value = ValueText(facts.localValue);
-    action = ParseRuleAction(value);
+    value = ValueText(facts.policyValue);
+  } else if (Decides(managed) && Decides(local) && managed != local) {
+    // Microsoft documents no order between the Defender CSP and Defender's own settings: which of
+    // them Defender follows, only Defender knows.
+    const std::wstring says = std::wstring(L"device management sets it to ") + ActionName(managed) +
+                              L", Defender's own settings to " + ActionName(local);
+    const Basis basis{{"managed", std::wstring(ActionName(managed))},
+                      {"local", std::wstring(ActionName(local))}};
+    if (MayBlock(managed) || MayBlock(local)) {
+      return {{Warning("prevalence.cannot-tell",
+                       RuleName() + L": " + says +
+                           L", and cannot tell which Defender follows; if it blocks, a new"
+                           L" Dunvelt.exe, which few machines have run yet, may be blocked. The"
+                           L" launch shows whether it is; ask the administrator for an exclusion"
+                           L" of the install folder.",
+                       basis)},
+              false,
+              {}};
+    }
+    return {{Note("prevalence.cannot-tell",
+                  RuleName() + L": " + says +
+                      L"; cannot tell which Defender follows, but neither blocks.",
+                  basis)},
+            false,
+            {}};
+  } else if (Decides(managed)) {
+    action = managed;
+    by = L"device management";
+    value = ValueText(facts.managedList);
+  } else if (Decides(local)) {
+    action = local;
     by = L"Defender's own settings";
+    value = ValueText(facts.localValue);
   }
-  const std::wstring rule = std::wstring(
-                                L"Defender's attack surface reduction rule against"
-                                L" programs of low prevalence (") +
-                            PrevalenceRule + L")";
+  const std::wstring& rule = RuleName();
   switch (action) {
     case RuleAction::NotSet:
+    case RuleAction::NotConfigured:
     case RuleAction::Off:
       return {};
     case RuleAction::Audit:

@@ -16,13 +16,14 @@ namespace dunvelt::doctor {
 // criterion".
 inline constexpr const wchar_t* PrevalenceRule = L"01443614-cd74-433a-b99e-2ecdc07bfc25";
 
-enum class RuleAction { NotSet, Off, Block, Audit, Warn, Unknown };
+enum class RuleAction { NotSet, Off, Block, Audit, NotConfigured, Warn, Unknown };
 
-// A rule's value: "0" off, "1" block, "2" audit, "6" warn; blanks around it allowed.
+// A rule's value: "0" off, "1" block, "2" audit, "5" not configured, "6" warn; blanks around it
+// allowed.
 RuleAction ParseRuleAction(std::wstring_view value);
 
-// The rule's value in a list of "GUID=value" separated by '|', as device management writes it;
-// NotSet when the list does not name the rule.
+// The rule's value in a list of "GUID=value" separated by '|', as device management writes it, or
+// one to a line, as an Intune profile shows it; NotSet when the list does not name the rule.
 RuleAction RuleActionInList(std::wstring_view list, std::wstring_view rule);
 
 struct PrevalenceFacts {

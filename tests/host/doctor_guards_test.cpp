@@ -1,14 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "archive_folder.h"
+#include "check_table.h"
 #include "event_logs.h"
 #include "findings.h"
 #include "mark_of_the_web.h"
 #include "prevalence_rule.h"
 #include "signatures.h"
+#include "text.h"
 
 namespace dunvelt::doctor {
 namespace {
@@ -114,49 +120,123 @@ TEST(Marks, ReadsTheZoneInEveryEncodingAndLineEnd) {
 TEST(Marks, WarnsOfTheInternetZoneAndStopsTheLaunchInTheRestrictedOne) {
   MarkFacts facts;
   facts.installFolder = L"C:\\Orbisk";
-  facts.files = {
-      {L"Dunvelt.exe", true, {"[ZoneTransfer]\nZoneId=3\nHostUrl=https://x.test/o.zip"}, L""},
-      {L"bin\\java.exe", false, {}, L""},
-      {L"bin\\jli.dll", true, {"[ZoneTransfer]\nZoneId=2\n"}, L""}};
+  facts.files = {{L"Dunvelt.exe",
+                  true,
+                  {"[ZoneTransfer]\nZoneId=3\nHostUrl=https://x.test/o.zip"},
+                  L"",
+                  0,
+                  L""},
+                 {L"bin\\java.exe", false, {}, L"", 0, L""},
+                 {L"bin\\jli.dll", true, {"[ZoneTransfer]\nZoneId=2\n"}, L"", 0, L""}};
   CheckResult result = MarkOfTheWebCheck::Judge(facts);
   EXPECT_EQ(Outline(result), "WARNING mark.internet");
   EXPECT_EQ(Text(result, "mark.internet", "file"), L"Dunvelt.exe");
   EXPECT_EQ(Text(result, "mark.internet", "from"), L"https://x.test/o.zip");
   EXPECT_TRUE(
       Says(result, "mark.internet", L"Get-ChildItem -Recurse \"C:\\Orbisk\" | Unblock-File"));
-  facts.files[1] = {L"bin\\java.exe", true, {"[ZoneTransfer]\r\nZoneId=4\r\n"}, L""};
-  facts.files.push_back({L"bin\\awt.dll", true, {"garbage"}, L""});
-  facts.files.push_back({L"bin\\net.dll", false, {}, L"Access is denied, error 5"});
+  facts.files[1] = {L"bin\\java.exe", true, {"[ZoneTransfer]\r\nZoneId=4\r\n"}, L"", 0, L""};
+  facts.files.push_back({L"bin\\awt.dll", true, {"garbage"}, L"", 0, L""});
+  facts.files.push_back({L"bin\\net.dll", false, {}, L"", 0, L"Access is denied, error 5"});
+  // CreateProcess and LoadLibrary check no zone: a runtime so marked starts all the same.
   result = MarkOfTheWebCheck::Judge(facts);
   EXPECT_EQ(Outline(result),
-            "PROBLEM mark.restricted, WARNING mark.internet, NOTE mark.unreadable, NOTE "
+            "WARNING mark.restricted-files, WARNING mark.internet, NOTE mark.unreadable, NOTE "
+            "mark.unread");
+  EXPECT_EQ(Text(result, "mark.restricted-files", "file"), L"bin\\java.exe");
+  EXPECT_EQ(Find(result, "mark.restricted-files")->text.find(L"refuses"), std::wstring::npos);
+  facts.files[0].stream = {"[ZoneTransfer]\nZoneId=4\n"};
+  result = MarkOfTheWebCheck::Judge(facts);
+  EXPECT_EQ(Outline(result),
+            "PROBLEM mark.restricted, WARNING mark.restricted-files, NOTE mark.unreadable, NOTE "
             "mark.unread; stops the launch");
-  EXPECT_EQ(Text(result, "mark.restricted", "file"), L"bin\\java.exe");
+  EXPECT_EQ(Text(result, "mark.restricted", "file"), L"Dunvelt.exe");
   EXPECT_EQ(Number(result, "mark.restricted", "zone"), 4);
+  EXPECT_TRUE(Says(result, "mark.restricted", L"refuses to start a program so marked from"));
 }
 
 TEST(ArchiveFolder, KnowsExplorersAndTheArchiversTemporaryFolders) {
   const std::vector<std::wstring> temps = {L"C:\\Users\\ANA~1\\AppData\\Local\\Temp\\",
                                            L"C:\\Users\\ana\\AppData\\Local\\Temp"};
   const std::wstring temp = L"c:\\users\\ana\\appdata\\local\\temp\\";
-  EXPECT_EQ(ArchiveTemporaryFolder(temp + L"Temp1_orbisk.zip\\orbisk", temps), L"Temp1_orbisk.zip");
-  EXPECT_EQ(ArchiveTemporaryFolder(temp + L"Temp12_a b.zip", temps), L"Temp12_a b.zip");
-  EXPECT_EQ(ArchiveTemporaryFolder(temp + L"Rar$EXa1234.5678\\orbisk", temps), L"Rar$EXa1234.5678");
-  EXPECT_EQ(ArchiveTemporaryFolder(temp + L"7zO8A1F2B3C\\orbisk", temps), L"7zO8A1F2B3C");
-  EXPECT_EQ(ArchiveTemporaryFolder(temp + L"wz4f21\\orbisk", temps), L"wz4f21");
-  EXPECT_EQ(ArchiveTemporaryFolder(L"C:\\Users\\ANA~1\\AppData\\Local\\Temp\\Temp1_o.zip", temps),
-            L"Temp1_o.zip");
+  const auto in = [&](const std::wstring& folder) {
+    return ArchiveTemporaryFolder(folder, temps).folder;
+  };
+  EXPECT_EQ(in(temp + L"Temp1_orbisk.zip\\orbisk"), L"Temp1_orbisk.zip");
+  EXPECT_EQ(in(temp + L"Temp12_a b.zip"), L"Temp12_a b.zip");
+  EXPECT_EQ(in(temp + L"Rar$EXa1234.5678\\orbisk"), L"Rar$EXa1234.5678");
+  EXPECT_EQ(in(temp + L"7zO8A1F2B3C\\orbisk"), L"7zO8A1F2B3C");
+  EXPECT_EQ(in(L"C:\\Users\\ANA~1\\AppData\\Local\\Temp\\Temp1_o.zip"), L"Temp1_o.zip");
   for (const std::wstring& elsewhere :
        {temp + L"orbisk", temp + L"Temp_orbisk.zip", temp + L"Temporary\\x", temp + L"Temp1x_a",
+        temp + L"wzrd-setup", temp + L"wz", temp + L"Wizard\\orbisk",
         std::wstring(L"C:\\Temp1_orbisk.zip\\orbisk"), temp.substr(0, temp.size() - 1),
         std::wstring(L"C:\\Users\\ana\\AppData\\Local\\Temp1_orbisk.zip")}) {
-    EXPECT_EQ(ArchiveTemporaryFolder(elsewhere, temps), L"") << elsewhere;
+    EXPECT_EQ(in(elsewhere), L"") << elsewhere;
   }
-  EXPECT_EQ(ArchiveTemporaryFolder(temp + L"Temp1_a.zip", {L"", L"\\"}), L"");
-  const CheckResult result = ArchiveFolderCheck::Judge({temp + L"Temp1_orbisk.zip\\orbisk", temps});
+  EXPECT_EQ(ArchiveTemporaryFolder(temp + L"Temp1_a.zip", {L"", L"\\"}).folder, L"");
+  CheckResult result = ArchiveFolderCheck::Judge({temp + L"Temp1_orbisk.zip\\orbisk", temps});
   EXPECT_EQ(Outline(result), "PROBLEM guards.zip-folder; stops the launch");
   EXPECT_EQ(Text(result, "guards.zip-folder", "folder"), L"Temp1_orbisk.zip");
   EXPECT_EQ(Outline(ArchiveFolderCheck::Judge({temp + L"orbisk", temps})), "");
+  // WinZip's naming is nowhere documented: a folder named as it may be is only likely its.
+  result = ArchiveFolderCheck::Judge({temp + L"wz4f21\\orbisk", temps});
+  EXPECT_EQ(Outline(result), "WARNING guards.zip-folder");
+  EXPECT_TRUE(Says(result, "guards.zip-folder", L"likely a temporary folder where WinZip"));
+}
+
+// The doctor double-clicked in Explorer's view of a zip, which took out the doctor alone: no
+// install to check, and the finding says where it runs.
+TEST(ArchiveFolder, SaysTheDoctorRunsFromAZipViewAndLeavesOutTheInstallsChecks) {
+  const std::wstring temp = L"C:\\Users\\ana\\AppData\\Local\\Temp";
+  const CheckResult result =
+      ArchiveFolderCheck::Judge({temp + L"\\Temp1_orbisk-2.1 (1).zip\\orbisk", {temp}, false});
+  ASSERT_EQ(result.findings.size(), 1U);
+  EXPECT_EQ(result.findings[0].id, "guards.zip-view");
+  EXPECT_TRUE(Says(result, "guards.zip-view",
+                   L"The doctor runs from Explorer's view of the zip \"orbisk-2.1 (1).zip\""));
+  EXPECT_TRUE(result.stopsLaunch);
+  // Every check but who runs the doctor, and this one, needs an install.
+  EXPECT_EQ(result.leavesOut.size(), std::tuple_size_v<CheckTable> - 2);
+  std::vector<std::string> ids;
+  std::apply([&](auto... check) { (ids.emplace_back(check.Id), ...); }, CheckTable{});
+  for (const std::string& id : result.leavesOut) {
+    EXPECT_NE(std::find(ids.begin(), ids.end(), id), ids.end()) << id;
+  }
+}
+
+// Streams that browsers, Explorer, a chat program and a Store app wrote.
+std::string RealStream(const std::string& name) {
+  std::ifstream in(std::string(DUNVELT_TEST_DATA) + "/windows/zone-identifier/" + name,
+                   std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(Marks, ReadsTheStreamsRealProgramsWrote) {
+  for (const char* name :
+       {"browser-host-only.Zone.Identifier", "browser-query-with-equals.Zone.Identifier",
+        "browser-referrer-and-host.Zone.Identifier", "chat-discord-attachment.Zone.Identifier",
+        "edge-download-crlf.Zone.Identifier", "explorer-zip-extract.Zone.Identifier",
+        "explorer-zip-extract-space-in-name.Zone.Identifier",
+        "explorer-zip-extract-ansi-cp936.Zone.Identifier",
+        "store-app-lastwriter-first.Zone.Identifier"}) {
+    const ZoneIdentifier zone = ParseZoneIdentifier(RealStream(name));
+    EXPECT_TRUE(zone.hasZone) << name;
+    EXPECT_EQ(zone.zone, ZoneInternet) << name;
+  }
+  EXPECT_FALSE(ParseZoneIdentifier(RealStream("edge-download.SmartScreen")).hasZone);
+  // A value split at its first '=' only.
+  const ZoneIdentifier query =
+      ParseZoneIdentifier(RealStream("browser-query-with-equals.Zone.Identifier"));
+  EXPECT_NE(query.hostUrl.find(L"skipencode=1&file="), std::wstring::npos) << Utf8(query.hostUrl);
+  // What the ANSI code page's bytes stand for is Windows' to say: the gatherer's text, in the
+  // code page 936 the stream was written in, names the zip as Windows does.
+  const std::string gbk = RealStream("explorer-zip-extract-ansi-cp936.Zone.Identifier");
+  std::wstring windows = FromUtf8(gbk.substr(0, gbk.find("\xD7\xC0\xC3\xE6"))) + L"\u684c\u9762" +
+                         FromUtf8(gbk.substr(gbk.find("\xD7\xC0\xC3\xE6") + 4));
+  MarkFacts facts{L"D:\\Orbisk", {{L"Dunvelt.exe", true, {gbk}, windows, 936, L""}}};
+  const CheckResult result = MarkOfTheWebCheck::Judge(facts);
+  EXPECT_EQ(Text(result, "mark.internet", "from"),
+            L"D:\\All Data\\OneDrive - sjtu.edu.cn\\\u684c\u9762\\ITensor-3.zip");
 }
 
 const wchar_t* const CodeIntegrityEvent =
@@ -195,64 +275,166 @@ TEST(EventLogs, ReadsTheTimeTheIdAndTheFilesOfAnEvent) {
   EXPECT_FALSE(ParseEventXml(L"<<<>>'\"</").parsed);
 }
 
-TEST(EventLogs, MatchesTheInstallsFilesInEveryFormOfTheirPath) {
-  const std::wstring folder = L"C:\\Program Files\\Orbisk";
-  EXPECT_TRUE(NamesFileIn(L"C:\\program files\\orbisk\\bin\\java.exe", folder));
-  EXPECT_TRUE(
-      NamesFileIn(L"\\Device\\HarddiskVolume3\\Program Files\\Orbisk\\Dunvelt.exe", folder));
-  EXPECT_TRUE(NamesFileIn(L"\\\\?\\C:\\Program Files\\Orbisk\\bin\\jli.dll", folder));
-  EXPECT_TRUE(NamesFileIn(L"%OSDRIVE%\\PROGRAM FILES\\ORBISK\\DUNVELT.EXE", folder));
-  EXPECT_FALSE(NamesFileIn(L"D:\\Program Files\\Orbisk\\Dunvelt.exe", folder));
-  EXPECT_FALSE(NamesFileIn(L"C:\\Program Files\\Orbisk2\\Dunvelt.exe", folder));
-  EXPECT_FALSE(NamesFileIn(L"C:\\Program Files\\Orbisk", folder));
-  EXPECT_FALSE(NamesFileIn(L"Dunvelt.exe", folder));
-  EXPECT_TRUE(NamesFileIn(L"\\Device\\Mup\\server\\apps\\Orbisk\\bin\\java.exe",
-                          L"\\\\server\\apps\\Orbisk"));
-  EXPECT_TRUE(NamesFileIn(L"\\Device\\HarddiskVolume2\\Dunvelt.exe", L"E:\\"));
+// A record as real Windows wrote it, from tests/data/windows/events.
+std::wstring RealEvent(const std::string& name) {
+  std::ifstream in(std::string(DUNVELT_TEST_DATA) + "/windows/events/" + name, std::ios::binary);
+  return FromUtf8(
+      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
 }
 
-TEST(EventLogs, NamesEachBlockOfTheInstallAndEveryLogItCouldNotRead) {
+// AppLocker's 8003 as Winlogbeat kept it, put back into the XML that Windows renders: its fields
+// as elements of their own namespace in UserData.
+std::wstring AppLockerXml(bool withFullPath) {
+  const nlohmann::json saved =
+      nlohmann::json::parse(Utf8(RealEvent("applocker-8003-winlogbeat.json")));
+  const nlohmann::json& record = saved.at("events").at(0).at("winlog");
+  std::wstring xml = L"<Event><System><EventID>8003</EventID><TimeCreated SystemTime='" +
+                     FromUtf8(record.at("time_created").get<std::string>()) +
+                     L"'/></System><UserData><RuleAndFileData xmlns='http://schemas.microsoft.com/"
+                     L"schemas/event/Microsoft.Windows/1.0.0.0'>";
+  for (const auto& [name, value] : record.at("user_data").items()) {
+    if (name == "FullFilePath" && !withFullPath) continue;
+    const std::wstring tag = FromUtf8(name);
+    xml += L"<" + tag + L">" +
+           FromUtf8(value.is_string() ? value.get<std::string>() : value.dump()) + L"</" + tag +
+           L">";
+  }
+  return xml + L"</RuleAndFileData></UserData></Event>";
+}
+
+TEST(EventLogs, FindsTheFileAndTheProcessInEachRealRecord) {
+  // Code Integrity's field names differ by version: "FileNameBuffer" in 3033, "File Name" in 3077.
+  for (const char* name : {"ci-3033-regsvr32-scrobj.xml", "ci-3077-v5-regsvr32-scrobj.xml"}) {
+    const EventSubject ci = SubjectOf(ParseEventXml(RealEvent(name)));
+    EXPECT_EQ(ci.file, L"\\Device\\HarddiskVolume3\\Windows\\System32\\scrobj.dll") << name;
+    EXPECT_EQ(ci.process, L"\\Device\\HarddiskVolume3\\Windows\\System32\\regsvr32.exe") << name;
+  }
+  const EventSubject uv =
+      SubjectOf(ParseEventXml(RealEvent("defender-1121-prevalence-cmd-uv.xml")));
+  EXPECT_EQ(uv.file, L"C:\\Users\\***\\.local\\bin\\uv.exe");
+  EXPECT_EQ(uv.process, L"C:\\Windows\\System32\\cmd.exe");
+  EXPECT_EQ(uv.parentCommand, L"\"C:\\WINDOWS\\system32\\cmd.exe\"");
+  const EventSubject lsass =
+      SubjectOf(ParseEventXml(RealEvent("defender-1121-lsass-googleupdate.xml")));
+  EXPECT_EQ(lsass.file, L"C:\\Windows\\System32\\lsass.exe");
+  const GuardEvent applocker = ParseEventXml(AppLockerXml(true));
+  EXPECT_EQ(applocker.id, 8003U);
+  EXPECT_EQ(SubjectOf(applocker).file,
+            L"C:\\Users\\TOPSY\\AppData\\Local\\GitHubDesktop\\app-3.1.2\\resources\\app\\git\\"
+            L"mingw64\\bin\\git.exe");
+  // Without the full path, only the upper-cased one with %OSDRIVE%, which Windows' drive names.
+  const EventSubject upper = SubjectOf(ParseEventXml(AppLockerXml(false)));
+  const InstallPlace git{L"C:\\Users\\topsy\\AppData\\Local\\GitHubDesktop", L"", L"C:"};
+  EXPECT_EQ(RelativeIn(upper.file, git), L"APP-3.1.2\\RESOURCES\\APP\\GIT\\MINGW64\\BIN\\GIT.EXE");
+  EXPECT_FALSE(NamesFileIn(upper.file, {git.folder, L"", L"D:"}));
+  EXPECT_FALSE(NamesFileIn(upper.file, {git.folder, L"", L""}));
+}
+
+TEST(EventLogs, MatchesPathsOnTheInstallsOwnVolumeOnly) {
+  const InstallPlace place{L"C:\\Program Files\\Orbisk", L"\\Device\\HarddiskVolume3", L"C:"};
+  EXPECT_TRUE(NamesFileIn(L"C:\\program files\\orbisk\\bin\\java.exe", place));
+  EXPECT_TRUE(NamesFileIn(L"\\Device\\HarddiskVolume3\\Program Files\\Orbisk\\Dunvelt.exe", place));
+  EXPECT_FALSE(
+      NamesFileIn(L"\\Device\\HarddiskVolume9\\Program Files\\Orbisk\\Dunvelt.exe", place));
+  EXPECT_FALSE(NamesFileIn(L"\\Device\\HarddiskVolume3\\Program Files\\Orbisk\\x.dll",
+                           {place.folder, L"", L"C:"}));
+  EXPECT_TRUE(NamesFileIn(L"\\\\?\\C:\\Program Files\\Orbisk\\bin\\jli.dll", place));
+  EXPECT_TRUE(NamesFileIn(L"%OSDRIVE%\\PROGRAM FILES\\ORBISK\\DUNVELT.EXE", place));
+  EXPECT_FALSE(NamesFileIn(L"D:\\Program Files\\Orbisk\\Dunvelt.exe", place));
+  EXPECT_FALSE(NamesFileIn(L"C:\\Program Files\\Orbisk2\\Dunvelt.exe", place));
+  EXPECT_FALSE(NamesFileIn(L"C:\\Program Files\\Orbisk", place));
+  EXPECT_FALSE(NamesFileIn(L"Dunvelt.exe", place));
+  EXPECT_TRUE(NamesFileIn(L"\\Device\\Mup\\server\\apps\\Orbisk\\bin\\java.exe",
+                          {L"\\\\server\\apps\\Orbisk", L"\\Device\\Mup", L"C:"}));
+  // An install at the root of a drive holds what that drive's volume holds, and no other's.
+  const InstallPlace root{L"E:\\", L"\\Device\\HarddiskVolume9", L"C:"};
+  EXPECT_TRUE(NamesFileIn(L"\\Device\\HarddiskVolume9\\Dunvelt.exe", root));
+  EXPECT_FALSE(NamesFileIn(L"\\Device\\HarddiskVolume2\\Dunvelt.exe", root));
+  EXPECT_FALSE(NamesFileIn(L"%OSDRIVE%\\DUNVELT.EXE", root));
+  EXPECT_EQ(TimeKey(L"2019-07-29T12:13:55.890328700Z"), L"2019-07-29T12:13:55.8903287");
+  EXPECT_EQ(TimeKey(L"2024-05-01T10:22:13Z"), L"2024-05-01T10:22:13.0000000");
+  EXPECT_EQ(TimeKey(L"yesterday"), L"");
+}
+
+// A Defender 1121 of the rule, the program it blocked and the one that started it.
+std::wstring DefenderEvent(const std::wstring& path, const std::wstring& process,
+                           const std::wstring& parent = L"") {
+  return L"<Event><System><EventID>1121</EventID><TimeCreated SystemTime='2024-05-02T08:00:00.5Z'/>"
+         L"</System><EventData><Data Name='Path'>" +
+         path + L"</Data><Data Name='Process Name'>" + process +
+         L"</Data><Data Name='Parent Commandline'>" + parent + L"</Data></EventData></Event>";
+}
+
+TEST(EventLogs, NamesTheInstallsBlocksAndNoOtherProgramsOnes) {
+  const std::wstring cmd = L"C:\\Windows\\System32\\cmd.exe";
   EventLogFacts facts;
   facts.installFolder = L"C:\\Program Files\\Orbisk";
-  const std::wstring other =
-      LR"(<Event><System><EventID>1121</EventID></System><EventData>)"
-      LR"(<Data Name='Path'>C:\Tools\other.exe</Data></EventData></Event>)";
-  const std::wstring cmd =
-      LR"(<Event><System><EventID>1121</EventID><TimeCreated )"
-      LR"(SystemTime="2024-05-02T08:00:00.5Z"/></System><EventData>)"
-      LR"(<Data Name='Path'>C:\Windows\System32\cmd.exe</Data></EventData>)"
-      LR"(</Event>)";
+  facts.volumeDevice = L"\\Device\\HarddiskVolume3";
+  facts.systemDrive = L"C:";
+  const std::wstring word = DefenderEvent(cmd,
+                                          L"C:\\Program Files\\Microsoft Office\\root\\"
+                                          L"Office16\\WINWORD.EXE");
+  const std::wstring vendor =
+      LR"(<Event><System><EventID>3033</EventID></System><EventData><Data Name='File Name'>)"
+      LR"(C:\Vendor\hook.dll</Data><Data Name='Process Name'>C:\Windows\System32\cmd.exe</Data>)"
+      LR"(</EventData></Event>)";
+  const std::wstring ours =
+      DefenderEvent(cmd, cmd, L"\"C:\\Program Files\\Orbisk\\Dunvelt.exe\" --open x");
   const std::wstring loaded =
       LR"(<Event><System><EventID>3077</EventID></System><EventData><Data Name='File Name'>)"
-      LR"(C:\Windows\System32\odd.dll</Data><Data Name='Process Name'>C:\Program Files\Orbisk\)"
-      LR"(bin\java.exe</Data></EventData></Event>)";
+      LR"(C:\Windows\System32\odd.dll</Data><Data Name='Process Name'>\Device\HarddiskVolume3\)"
+      LR"(Program Files\Orbisk\bin\java.exe</Data></EventData></Event>)";
+  const std::wstring audited =
+      LR"(<Event><System><EventID>1122</EventID></System><EventData><Data Name='Path'>)"
+      LR"(C:\Program Files\Orbisk\Dunvelt.exe</Data></EventData></Event>)";
   const std::wstring unfound = L"The specified channel could not be found, error 15007";
-  const std::vector<std::wstring> integrity{CodeIntegrityEvent, L"<broken", other, loaded};
-  facts.logs = {{L"Microsoft-Windows-CodeIntegrity/Operational", true, L"", integrity},
-                {L"Microsoft-Windows-Windows Defender/Operational", true, L"", {cmd}},
-                {L"Microsoft-Windows-AppLocker/EXE and DLL", false, unfound, {}}};
+  facts.logs = {
+      {L"Microsoft-Windows-CodeIntegrity/Operational",
+       true,
+       L"",
+       false,
+       4,
+       false,
+       {CodeIntegrityEvent, L"<broken", vendor, loaded}},
+      {L"Microsoft-Windows-Windows Defender/Operational",
+       true,
+       L"This operation returned because the timeout period expired, error 1460",
+       true,
+       48,
+       false,
+       {word, ours, audited}},
+      {L"Microsoft-Windows-AppLocker/EXE and DLL", true, L"", false, 5000, true, {}},
+      {L"Microsoft-Windows-AppLocker/MSI and Script", false, unfound, false, 0, false, {}}};
   CheckResult result = EventLogsCheck::Judge(facts);
-  // Nothing of other.exe; and blocks before stop no launch: the launch check shows any now.
+  // Word's cmd.exe and a DLL refused in some cmd.exe are no part of the install.
   EXPECT_EQ(Outline(result),
             "PROBLEM events.code-integrity-blocked, PROBLEM events.policy-blocked, NOTE "
-            "events.unparsed, PROBLEM events.asr-blocked, NOTE events.unread-logs");
+            "events.unparsed, PROBLEM events.asr-blocked, WARNING events.asr-audited, NOTE "
+            "events.read-cut, NOTE events.bounded, NOTE events.unread-logs");
   EXPECT_EQ(Text(result, "events.code-integrity-blocked", "file"), L"bin\\jli.dll");
-  EXPECT_EQ(Number(result, "events.code-integrity-blocked", "event"), 3033);
-  EXPECT_EQ(
-      Find(result, "events.code-integrity-blocked")->text.rfind(L"On 2024-05-01 10:22:13 UTC", 0),
-      0U);
-  EXPECT_EQ(Text(result, "events.asr-blocked", "file"), L"C:\\Windows\\System32\\cmd.exe");
+  EXPECT_EQ(Text(result, "events.asr-blocked", "file"), cmd + L", for " + cmd);
   EXPECT_EQ(Text(result, "events.policy-blocked", "file"),
             L"C:\\Windows\\System32\\odd.dll, for bin\\java.exe");
+  EXPECT_TRUE(Says(result, "events.read-cut", L"after 48 events"));
+  // Written since it was blocked (signed again), jli.dll's block is history.
+  facts.files = {{L"bin\\JLI.dll", L"2024-05-01T10:22:13.2Z"}};
+  result = EventLogsCheck::Judge(facts);
+  EXPECT_TRUE(Has(result, "events.history", Verdict::Note));
+  EXPECT_FALSE(Has(result, "events.code-integrity-blocked", Verdict::Problem));
+  EXPECT_TRUE(Says(result, "events.history", L"written since, on 2024-05-01 10:22:13 UTC"));
+  facts.files = {{L"bin\\jli.dll", L"2024-05-01T10:22:13.1234567Z"}};
+  EXPECT_TRUE(Has(EventLogsCheck::Judge(facts), "events.code-integrity-blocked", Verdict::Problem));
   facts.logs[0].events.assign(11, CodeIntegrityEvent);
-  facts.logs[1].events = {other};
+  facts.logs[1] = {
+      L"Microsoft-Windows-Windows Defender/Operational", true, L"", false, 1, false, {word}};
   result = EventLogsCheck::Judge(facts);
   EXPECT_EQ(Summary(result.findings), L"10 problems, 0 warnings");
   EXPECT_TRUE(Has(result, "events.more", Verdict::Note));
-  facts.logs[0].events.clear();
-  facts.logs[1].read = false;
-  facts.logs[1].error = unfound;
-  EXPECT_EQ(Outline(EventLogsCheck::Judge(facts)), "OK events.none, NOTE events.unread-logs");
+  facts.logs[0].events = {vendor};
+  EXPECT_EQ(Outline(EventLogsCheck::Judge(facts)),
+            "NOTE events.bounded, OK events.none, NOTE events.unread-logs");
+  EXPECT_TRUE(KeepsEvent(ours, PlaceOf(facts)));
+  EXPECT_FALSE(KeepsEvent(word, PlaceOf(facts)));
 }
 
 TEST(EventLogs, AsksForTheLastSevenDaysOfTheGivenEvents) {
@@ -261,38 +443,69 @@ TEST(EventLogs, AsksForTheLastSevenDaysOfTheGivenEvents) {
             L" TimeCreated[timediff(@SystemTime) <= 604800000]]]");
 }
 
-TEST(PrevalenceRule, ReadsTheRulesValueWhereverItIsSet) {
+std::wstring RealAsrForm(const std::string& name) {
+  std::ifstream in(std::string(DUNVELT_TEST_DATA) + "/windows/asr/" + name, std::ios::binary);
+  return FromUtf8(
+      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+}
+
+TEST(PrevalenceRule, ReadsTheRulesValueInEachFormWindowsWrites) {
   EXPECT_EQ(ParseRuleAction(L""), RuleAction::NotSet);
   EXPECT_EQ(ParseRuleAction(L" 1 "), RuleAction::Block);
   EXPECT_EQ(ParseRuleAction(L"2"), RuleAction::Audit);
   EXPECT_EQ(ParseRuleAction(L"6"), RuleAction::Warn);
   EXPECT_EQ(ParseRuleAction(L"0"), RuleAction::Off);
-  EXPECT_EQ(ParseRuleAction(L"5"), RuleAction::Unknown);
+  EXPECT_EQ(ParseRuleAction(L"5"), RuleAction::NotConfigured);
   EXPECT_EQ(ParseRuleAction(L"1x"), RuleAction::Unknown);
   const std::wstring list =
       L"75668c1f-73b5-4cf0-bb93-3ecf5cb7cc84=1| {01443614-CD74-433A-B99E-2ECDC07BFC25} = 6 |x";
   EXPECT_EQ(RuleActionInList(list, PrevalenceRule), RuleAction::Warn);
-  EXPECT_EQ(RuleActionInList(L"75668c1f-73b5-4cf0-bb93-3ecf5cb7cc84=1", PrevalenceRule),
-            RuleAction::NotSet);
   EXPECT_EQ(RuleActionInList(L"01443614-cd74-433a-b99e-2ecdc07bfc25=", PrevalenceRule),
             RuleAction::Unknown);
+  // The CSP's value as Microsoft's page gives it, and the same one to a line as Intune shows it.
+  for (const char* name :
+       {"csp-attacksurfacereductionrules-pipe.txt", "intune-custom-profile-lines.txt"}) {
+    const std::wstring real = RealAsrForm(name);
+    EXPECT_EQ(RuleActionInList(real, L"5beb7efe-fd9a-4556-801d-275e5ffc04cc"), RuleAction::Off);
+    EXPECT_EQ(RuleActionInList(real, L"d4f940ab-401b-4efc-aadc-ad5f3c50688a"), RuleAction::Audit);
+    EXPECT_EQ(RuleActionInList(real, L"be9ba2d9-53ea-4cdc-84e5-9b1eeee46550"), RuleAction::Block);
+    EXPECT_EQ(RuleActionInList(real, PrevalenceRule), RuleAction::NotSet);
+    EXPECT_EQ(RuleActionInList(real + L"\n" + PrevalenceRule + L"=5", PrevalenceRule),
+              RuleAction::NotConfigured);
+  }
+}
+
+TEST(PrevalenceRule, GroupPolicyWinsAndTheRestIsCannotTellWhereTheyDiffer) {
   PrevalenceFacts facts;
   EXPECT_TRUE(PrevalenceRuleCheck::Judge(facts).findings.empty());
+  // Management off, group policy block: group policy wins.
+  facts.managedList = RegSz(L"01443614-cd74-433a-b99e-2ecdc07bfc25=0");
   facts.policyValue = RegSz(L"1");
-  facts.localValue = RegSz(L"2");
-  // It may block a new Dunvelt.exe or not: the launch check shows which.
   CheckResult result = PrevalenceRuleCheck::Judge(facts);
   EXPECT_EQ(Outline(result), "WARNING prevalence.blocks");
   EXPECT_EQ(Text(result, "prevalence.blocks", "by"), L"group policy");
   EXPECT_EQ(Text(result, "prevalence.blocks", "action"), L"block");
-  // The policy's own switch turned off leaves the rule to Defender's settings.
-  facts.policySwitch = RegDword(0);
-  EXPECT_EQ(Text(PrevalenceRuleCheck::Judge(facts), "prevalence.audit", "by"),
-            L"Defender's own settings");
-  facts.managedList = RegSz(L"01443614-cd74-433a-b99e-2ecdc07bfc25=6");
+  facts.policyValue = RegDword(1);
+  EXPECT_EQ(Text(PrevalenceRuleCheck::Judge(facts), "prevalence.blocks", "by"), L"group policy");
+  // Not configured by group policy, or its switch turned off, leaves it to the others.
+  facts.policyValue = RegSz(L"5");
+  EXPECT_EQ(Outline(PrevalenceRuleCheck::Judge(facts)), "");
+  facts.localValue = RegSz(L"6");
   result = PrevalenceRuleCheck::Judge(facts);
-  EXPECT_EQ(Text(result, "prevalence.blocks", "action"), L"warn");
-  EXPECT_EQ(Text(result, "prevalence.blocks", "by"), L"device management");
+  EXPECT_EQ(Outline(result), "WARNING prevalence.cannot-tell");
+  EXPECT_EQ(Text(result, "prevalence.cannot-tell", "local"), L"warn");
+  facts.managedList = RegSz(L"01443614-cd74-433a-b99e-2ecdc07bfc25=2");
+  facts.localValue = RegSz(L"0");
+  EXPECT_EQ(Outline(PrevalenceRuleCheck::Judge(facts)), "NOTE prevalence.cannot-tell");
+  facts.localValue = RegSz(L"2");
+  EXPECT_EQ(Text(PrevalenceRuleCheck::Judge(facts), "prevalence.audit", "by"),
+            L"device management");
+  facts.policySwitch = RegDword(0);
+  facts.policyValue = RegSz(L"1");
+  facts.managedList = {};
+  facts.localValue = RegSz(L"6");
+  EXPECT_EQ(Text(PrevalenceRuleCheck::Judge(facts), "prevalence.blocks", "by"),
+            L"Defender's own settings");
 }
 
 }  // namespace

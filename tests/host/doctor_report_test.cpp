@@ -59,7 +59,8 @@ TEST_F(SavedFacts, SaveAndJudgeAgainGiveTheSameReport) {
   EXPECT_EQ(JsonReport(JudgeSaved(resaved, quiet)).dump(2), JsonReport(first).dump(2));
   const nlohmann::json json = JsonReport(first);
   EXPECT_EQ(json["summary"]["exitCode"], 0);
-  EXPECT_EQ(json["checks"].back()["findings"][1]["id"], "launch.launcher-ends");
+  EXPECT_EQ(json["checks"].back()["id"], "guards.event-logs");
+  EXPECT_EQ(json["checks"][json["checks"].size() - 2]["findings"][1]["id"], "launch.launcher-ends");
 }
 
 TEST_F(SavedFacts, RefusesWhatIsNoSavedFile) {
@@ -80,6 +81,8 @@ TEST_F(SavedFacts, ReadsWhatStopsAndWhatLeavesOutFromTheResults) {
   EXPECT_TRUE(Check(report, "runtime.start").result.findings.empty());
   const CheckRun& launch = Check(report, "launch");
   EXPECT_EQ(launch.leftOutBy, "stops-launch");
+  // The logs are read after the launch, left out or not.
+  EXPECT_EQ(Check(report, "guards.event-logs").status, CheckStatus::Checked);
   ASSERT_EQ(launch.result.findings.size(), 1U);
   EXPECT_EQ(launch.result.findings[0].id, "launch.left-out");
   EXPECT_EQ(ReportExitCode(report), 1);

@@ -7,6 +7,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <array>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -572,11 +573,15 @@ void NamesWhatWindowsBlocks() {
 
   // A launcher downloaded from the Internet. Wine keeps a file's stream as a file of its name.
   const Install web(L"doctor-guards-web");
+  // Written in the ANSI code page, as the attachment manager writes it.
   WriteBytes(web.folder + L"\\Dunvelt.exe:Zone.Identifier",
-             "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.com/orbisk.zip\r\n");
+             "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.com/orbisk-\xE9.zip\r\n");
+  std::array<wchar_t, 4> ansi{};
+  MultiByteToWideChar(CP_ACP, 0, "\xE9", 1, ansi.data(), static_cast<int>(ansi.size()));
   DoctorRun run = RunDoctor(L"guards-web", L"--no-launch " + Quoted(web.folder));
   CHECK_FINDS_ID(run, L"WARNING", L"mark.internet");
-  CHECK_FINDS(run, L"WARNING", L"zone 3, from https://example.com/orbisk.zip)");
+  CHECK_FINDS(run, L"WARNING",
+              L"zone 3, from https://example.com/orbisk-" + std::wstring(ansi.data()) + L".zip)");
   CHECK_FINDS(run, L"WARNING",
               L"Get-ChildItem -Recurse " + Quoted(web.folder) + L" | Unblock-File");
   CHECK_FINDS_ID(run, L"NOTE", L"signatures.not-trusted");
