@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "guards/archive_folder.h"
+#include "guards/detection_rules.h"
 #include "guards/event_logs.h"
 #include "guards/mark_of_the_web.h"
 #include "guards/prevalence_rule.h"
@@ -25,6 +26,7 @@ using CheckTable = std::tuple<
     // First, since where the user is not, some checks would look at somebody else's things.
     UserSessionCheck, InstallFolderCheck, ForeignInterpreterCheck, RuntimeImageCheck,
     RuntimeStartCheck, InterpreterCheck, ShortcutsCheck,
+    DetectionRulesCheck,
     // Windows blocks a program without a word from it: what blocks the launcher or the runtime
     // stops every launch too.
     ArchiveFolderCheck, SignaturesCheck, MarkOfTheWebCheck, PrevalenceRuleCheck, EventLogsCheck,

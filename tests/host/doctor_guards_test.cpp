@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "archive_folder.h"
+#include "detection_rules.h"
 #include "event_logs.h"
 #include "findings.h"
 #include "mark_of_the_web.h"
@@ -139,6 +140,44 @@ TEST_F(Signatures, NamesWhatItCannotTellAndBoundsWhatItLists) {
   EXPECT_EQ(many.findings[10].id, "signatures.more-likely-blocked");
   EXPECT_EQ(Summary(many.findings), L"0 problems, 11 warnings");
   EXPECT_FALSE(many.stopsLaunch);
+}
+
+// SigmaHQ's "Potential JLI.dll Side-Loading" stays quiet only for a signed OpenJDK jli.dll under
+// Program Files on drive C; anywhere else, and for any other vendor's strings, every start trips it.
+TEST(DetectionRules, SaysWhereThePublicJliRuleFires) {
+  DetectionFacts jli{true, LR"(C:\Program Files\Orbisk\bin\jli.dll)", L"", 0, L"jli.dll",
+                     L"OpenJDK Platform binary", L"OpenJDK Platform 21.0.5", L""};
+  EXPECT_EQ(Outline(DetectionRulesCheck::Judge(jli)), "OK detection.jli-quiet");
+  jli.path = LR"(\\?\c:\program files (x86)\Orbisk\bin\JLI.DLL)";
+  EXPECT_EQ(Outline(DetectionRulesCheck::Judge(jli)), "OK detection.jli-quiet");
+  const auto fires = [](const DetectionFacts& facts, std::wstring_view because) {
+    const CheckResult result = DetectionRulesCheck::Judge(facts);
+    EXPECT_EQ(Outline(result), "WARNING detection.jli-side-loading") << Utf8(facts.path);
+    EXPECT_TRUE(Says(result, "detection.jli-side-loading", because)) << Utf8(because);
+    EXPECT_TRUE(Says(result, "detection.jli-side-loading", L"7a3b6d1f-4a2b-4f8c-9d7e-e9f8cbf21a35"));
+  };
+  for (const wchar_t* folder :
+       {LR"(C:\Users\ana\AppData\Local\Programs\Orbisk)", LR"(D:\Program Files\Orbisk)",
+        LR"(C:\Users\ana\Downloads\Orbisk)",
+        LR"(C:\Users\ana\AppData\Local\Temp\Temp1_Orbisk-1.0.zip\Orbisk)"}) {
+    DetectionFacts elsewhere = jli;
+    elsewhere.path = folder + std::wstring(LR"(\bin\jli.dll)");
+    fires(elsewhere, L"install the application machine-wide under C:\\Program Files\\");
+  }
+  DetectionFacts unsignedJli = jli;
+  unsignedJli.trustResult = TrustNoSignature;
+  fires(unsignedJli, L"not validly signed (TRUST_E_NOSIGNATURE)");
+  DetectionFacts oracle = jli;
+  oracle.fileDescription = L"Java(TM) Platform SE binary";
+  oracle.productName = L"Java(TM) Platform SE 21.0.5";
+  fires(oracle, L"description \"Java(TM) Platform SE binary\"");
+  DetectionFacts described = jli;  // the product reads OpenJDK's, the description not exactly
+  described.fileDescription = L"OpenJDK Platform launcher";
+  fires(described, L"description \"OpenJDK Platform launcher\"");
+  DetectionFacts eclipse = oracle;
+  eclipse.path = LR"(C:\eclipse\plugins\jre\bin\jli.dll)";
+  EXPECT_EQ(Outline(DetectionRulesCheck::Judge(eclipse)), "OK detection.jli-quiet");
+  EXPECT_EQ(Outline(DetectionRulesCheck::Judge({})), "NOTE detection.jli-absent");
 }
 
 TEST(Marks, ReadsTheZoneInEveryEncodingAndLineEnd) {

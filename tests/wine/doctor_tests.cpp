@@ -580,7 +580,8 @@ class ProgramRoot {
 // and neither is the list of Microsoft's Trusted Root Program: the case sets the first and puts
 // the throwaway signer's root in the AuthRoot store, and runs a launcher and a runtime signed with
 // it (tests/wine/sign_samples.sh), so that only these are in question: an unsigned DLL, one
-// changed after it was signed, and an unsigned one in lib\ that no start loads.
+// changed after it was signed, an unsigned one in lib\ that no start loads, and a jli.dll that is
+// the signed launcher, whose strings are not OpenJDK's.
 void NamesWhatWindowsBlocks() {
   const std::wstring module = winetest::ModuleFolder();
   const Install install(L"doctor-guards", L"java-standin-signed.exe",
@@ -588,6 +589,7 @@ void NamesWhatWindowsBlocks() {
   const std::wstring bin = install.folder + L"\\bin\\";
   CHECK(CopyFileW((module + L"\\" + winetest::StandIn()).c_str(), (bin + L"unsigned.dll").c_str(),
                   FALSE));
+  CHECK(CopyFileW((module + L"\\Dunvelt-signed.exe").c_str(), (bin + L"jli.dll").c_str(), FALSE));
   const std::wstring altered = bin + L"altered.dll";
   CHECK(CopyFileW((module + L"\\java-standin-signed.exe").c_str(), altered.c_str(), FALSE));
   ChangeAByte(altered);
@@ -610,13 +612,18 @@ void NamesWhatWindowsBlocks() {
                 L" starts or loads them");
     CHECK_FINDS(run, L"PROBLEM",
                 L"bin\\altered.dll was changed after it was signed (TRUST_E_BAD_DIGEST)");
-    CHECK_FINDS(run, L"NOTE", L"checked the signatures of 5 programs and DLLs");
+    CHECK_FINDS(run, L"NOTE", L"checked the signatures of 6 programs and DLLs");
     CHECK(!Has(run, L"NOTE", Id(L"signatures.cannot-tell")), L": its root is the program's");
+    // Signed, but where no filter of the rule holds: not under Program Files, and the launcher's
+    // strings.
+    CHECK_FINDS_ID(run, L"WARNING", L"detection.jli-side-loading");
+    CHECK_FINDS(run, L"WARNING", L"\\doctor-guards\\bin\\jli.dll and it lies outside C:\\Program");
+    CHECK_FINDS(run, L"WARNING", L"its version resource reads description \"Dunvelt\"");
     // Wine has none of these logs; a Windows that cannot read them must say so too.
     CHECK_FINDS_ID(run, L"NOTE", L"events.unread-logs");
     // What Smart App Control does with them only the launch shows.
     CHECK_FINDS(run, L"OK", L"Dunvelt.exe ended at once with code 0");
-    CheckCounts(run, 1, 1);
+    CheckCounts(run, 1, 2);
   }
   {
     const DWORD off = 0;
@@ -627,13 +634,13 @@ void NamesWhatWindowsBlocks() {
     // whether Smart App Control would accept the throwaway signer.
     const DoctorRun run = RunDoctor(L"guards-off", Quoted(install.folder));
     CHECK_FINDS_ID(run, L"WARNING", L"signatures.not-trusted");
-    CHECK_FINDS(run, L"WARNING", L"2 of the 5 programs and DLLs of the install");
+    CHECK_FINDS(run, L"WARNING", L"2 of the 6 programs and DLLs of the install");
     CHECK_FINDS(run, L"WARNING", L"Smart App Control accepts them: bin\\unsigned.dll and lib");
     CHECK_FINDS(run, L"NOTE", L"Cannot tell whether Smart App Control accepts the signatures of"
                               L" Dunvelt.exe (the list of Microsoft's Trusted Root Program");
     CHECK_FINDS(run, L"PROBLEM", L"bin\\altered.dll was changed after it was signed");
     CHECK_FINDS(run, L"OK", L"Dunvelt.exe ended at once with code 0");
-    CheckCounts(run, 1, 1);
+    CheckCounts(run, 1, 2);
   }
 
   // A launcher downloaded from the Internet. Wine keeps a file's stream as a file of its name.
