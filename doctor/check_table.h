@@ -26,6 +26,7 @@ using CheckTable = std::tuple<
     // First, since where the user is not, some checks would look at somebody else's things.
     UserSessionCheck, InstallFolderCheck, ForeignInterpreterCheck, RuntimeImageCheck,
     RuntimeStartCheck, InterpreterCheck, ShortcutsCheck,
+    // What security tools will say of every start of the runtime.
     DetectionRulesCheck,
     // Windows blocks a program without a word from it: what blocks the launcher or the runtime
     // stops every launch too.

@@ -1,5 +1,6 @@
 #include "detection_rules.h"
 
+#include <string_view>
 #include <vector>
 
 #include "facts_json.h"
@@ -18,8 +19,10 @@ bool SameNoCase(const std::wstring& a, const std::wstring& b) { return Lower(a) 
 
 // A path as Sysmon writes it: without the long-path prefix, a UNC path as \\server\share.
 std::wstring ImagePath(const std::wstring& path) {
-  if (StartsWithNoCase(path, L"\\\\?\\UNC\\")) return L"\\" + path.substr(7);
-  if (StartsWithNoCase(path, L"\\\\?\\")) return path.substr(4);
+  constexpr std::wstring_view Unc = L"\\\\?\\UNC\\";
+  constexpr std::wstring_view Long = L"\\\\?\\";
+  if (StartsWithNoCase(path, Unc)) return L"\\\\" + path.substr(Unc.size());
+  if (StartsWithNoCase(path, Long)) return path.substr(Long.size());
   return path;
 }
 
@@ -59,34 +62,39 @@ CheckResult DetectionRulesCheck::Judge(const DetectionFacts& facts) {
   std::vector<std::wstring> changes;
   if (!StartsWithNoCase(path, L"C:\\Program Files\\") &&
       !StartsWithNoCase(path, L"C:\\Program Files (x86)\\")) {
-    failing.push_back(L"it lies outside C:\\Program Files\\ and C:\\Program Files (x86)\\");
-    changes.push_back(L"install the application machine-wide under C:\\Program Files\\ (a"
-                      L" per-user, portable or zip distribution cannot avoid the rule)");
+    failing.emplace_back(L"it lies outside C:\\Program Files\\ and C:\\Program Files (x86)\\");
+    changes.emplace_back(
+        L"install the application machine-wide under C:\\Program Files\\ (a"
+        L" per-user, portable or zip distribution cannot avoid the rule)");
   }
   const bool signedFile = facts.readError.empty() && facts.trustResult == 0;
   if (!facts.readError.empty()) {
-    failing.push_back(L"the doctor could not read it (" + facts.readError +
-                      L"), so it cannot tell whether it is signed");
+    failing.emplace_back(L"the doctor could not read it (" + facts.readError +
+                         L"), so it cannot tell whether it is signed");
   } else if (!signedFile) {
-    failing.push_back(L"it is not validly signed (" + TrustResultName(facts.trustResult) + L")");
-    changes.push_back(L"ship the runtime's jli.dll as its vendor signed it, unchanged");
+    failing.emplace_back(L"it is not validly signed (" + TrustResultName(facts.trustResult) + L")");
+    changes.emplace_back(L"ship the runtime's jli.dll as its vendor signed it, unchanged");
   }
   const bool strings = SameNoCase(facts.fileDescription, L"OpenJDK Platform binary") &&
                        SameNoCase(facts.originalFileName, L"jli.dll") &&
                        StartsWithNoCase(facts.productName, L"OpenJDK Platform");
   if (!facts.versionError.empty()) {
-    failing.push_back(L"its version resource could not be read (" + facts.versionError + L")");
+    failing.emplace_back(L"its version resource could not be read (" + facts.versionError + L")");
+  } else if (facts.fileDescription.empty() && facts.originalFileName.empty() &&
+             facts.productName.empty()) {
+    failing.emplace_back(L"it has no version resource that names it");
   } else if (!strings) {
-    failing.push_back(L"its version resource reads description " +
-                      Quoted(facts.fileDescription) + L", original file name " +
-                      Quoted(facts.originalFileName) + L" and product " +
-                      Quoted(facts.productName) +
-                      L", not \"OpenJDK Platform binary\", \"jli.dll\" and \"OpenJDK Platform"
-                      L" ...\"");
+    failing.emplace_back(L"its version resource reads description " +
+                         Quoted(facts.fileDescription) + L", original file name " +
+                         Quoted(facts.originalFileName) + L" and product " +
+                         Quoted(facts.productName) +
+                         L", not \"OpenJDK Platform binary\", \"jli.dll\" and \"OpenJDK Platform"
+                         L" ...\"");
   }
   if (!facts.versionError.empty() || !strings) {
-    changes.push_back(L"use a runtime whose bin\\jli.dll reads description \"OpenJDK Platform"
-                      L" binary\" and product \"OpenJDK Platform ...\"");
+    changes.emplace_back(
+        L"use a runtime whose bin\\jli.dll reads description \"OpenJDK Platform"
+        L" binary\" and product \"OpenJDK Platform ...\"");
   }
   const Basis basis{{"path", path},
                     {"rule", std::wstring(L"7a3b6d1f-4a2b-4f8c-9d7e-e9f8cbf21a35")},
@@ -99,8 +107,8 @@ CheckResult DetectionRulesCheck::Judge(const DetectionFacts& facts) {
                               basis));
     return out;
   }
-  changes.push_back(L"give the customer's security team the path " + path +
-                    L" to filter from the rule");
+  changes.emplace_back(L"give the customer's security team the path " + path +
+                       L" to filter from the rule");
   out.findings.push_back(Warning(
       "detection.jli-side-loading",
       L"Security tools that run SigmaHQ's public rules will raise \"Potential JLI.dll"

@@ -15,8 +15,8 @@ namespace dunvelt::doctor {
 // The runtime's bin\jli.dll, which bin\java.exe loads on every start, as Sysmon records its load.
 struct DetectionFacts {
   bool found = false;
-  std::wstring path;       // its full path as Windows resolves it, links and drives undone
-  std::wstring readError;  // why it could not be opened, in the platform's words; else empty
+  std::wstring path;              // its full path as Windows resolves it, links and drives undone
+  std::wstring readError;         // why it could not be opened, in the platform's words; else empty
   std::uint32_t trustResult = 0;  // WinVerifyTrust's answer
   // Its version resource's strings, as Sysmon reads them; versionError says why there are none.
   std::wstring originalFileName;

@@ -5,6 +5,7 @@
 #include <wintrust.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "detection_rules.h"
@@ -21,9 +22,9 @@ namespace {
 std::wstring FinalPath(HANDLE file, const std::wstring& path) {
   std::wstring final(MAX_PATH, L'\0');
   for (int tries = 0; tries < 2; ++tries) {
-    const DWORD length = GetFinalPathNameByHandleW(file, final.data(),
-                                                   static_cast<DWORD>(final.size()),
-                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    const DWORD length =
+        GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()),
+                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (length == 0) break;
     if (length < final.size()) {
       final.resize(length);
@@ -31,9 +32,10 @@ std::wstring FinalPath(HANDLE file, const std::wstring& path) {
     }
     final.assign(length, L'\0');
   }
-  std::wstring full(32768, L'\0');
-  const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()),
-                                        full.data(), nullptr);
+  constexpr DWORD LongestPath = 32768;  // in characters, with the long-path prefix
+  std::wstring full(LongestPath, L'\0');
+  const DWORD length =
+      GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
   if (length == 0 || length >= full.size()) return path;
   full.resize(length);
   return full;
@@ -61,16 +63,30 @@ std::uint32_t TrustResult(const std::wstring& path, HANDLE file) {
   return static_cast<std::uint32_t>(result);
 }
 
+// "0409", as a version resource names its languages and code pages.
+std::wstring HexWord(WORD word) {
+  constexpr std::wstring_view Digits = L"0123456789ABCDEF";
+  constexpr int Nibble = 4;
+  constexpr WORD LowNibble = 0x0F;
+  std::wstring text;
+  for (int shift = 3 * Nibble; shift >= 0; shift -= Nibble) {
+    text += Digits[(word >> shift) & LowNibble];
+  }
+  return text;
+}
+
 // The version resource's strings in its first language, as Explorer and Sysmon read them.
 void ReadVersion(const std::wstring& path, DetectionFacts& facts) {
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
   std::vector<BYTE> block(size);
-  if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, block.data())) {
+  if (size == 0 || GetFileVersionInfoW(path.c_str(), 0, size, block.data()) == FALSE) {
+    // None at all leaves its strings empty.
     const DWORD error = GetLastError();
-    facts.versionError = error == ERROR_RESOURCE_TYPE_NOT_FOUND || error == 0
-                             ? L"it has none"
-                             : ErrorText(error);
+    if (error != 0 && error != ERROR_RESOURCE_DATA_NOT_FOUND &&
+        error != ERROR_RESOURCE_TYPE_NOT_FOUND && error != ERROR_RESOURCE_NAME_NOT_FOUND) {
+      facts.versionError = ErrorText(error);
+    }
     return;
   }
   struct Translation {
@@ -81,17 +97,16 @@ void ReadVersion(const std::wstring& path, DetectionFacts& facts) {
   UINT length = 0;
   std::wstring language = L"040904B0";
   if (VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
-                     reinterpret_cast<void**>(&translation), &length) &&
+                     reinterpret_cast<void**>(&translation), &length) != FALSE &&
       length >= sizeof(Translation)) {
-    wchar_t text[9];
-    swprintf(text, 9, L"%04X%04X", translation->language, translation->codePage);
-    language = text;
+    language = HexWord(translation->language) + HexWord(translation->codePage);
   }
   const auto read = [&](const wchar_t* name) {
     wchar_t* value = nullptr;
     UINT chars = 0;
     const std::wstring query = L"\\StringFileInfo\\" + language + L"\\" + name;
-    if (!VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &chars) ||
+    if (VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &chars) ==
+            FALSE ||
         value == nullptr) {
       return std::wstring();
     }

@@ -134,8 +134,9 @@ void Judge(const SignatureFacts::File& file, const std::wstring& rootListError,
     case Signature::Untrusted:
       // The doctor fetches nothing, so a chain whose root or intermediate Windows has not fetched
       // yet reads so, although Windows completes it when it loads the file.
-      groups.cannotTell.push_back(file.path + L" (Windows could not complete its chain of"
-                                              L" certificates without fetching, " +
+      groups.cannotTell.push_back(file.path +
+                                  L" (Windows could not complete its chain of"
+                                  L" certificates without fetching, " +
                                   code + L")");
       return;
     case Signature::Other:
@@ -183,8 +184,7 @@ std::wstring Reason(const Refused& file) {
       return L"its certificate was revoked or distrusted (" + file.code +
              L"), which counts as no signature";
     case Refusal::Expired:
-      return L"its certificate has expired and the signature has no timestamp (" + file.code +
-             L")";
+      return L"its certificate has expired and the signature has no timestamp (" + file.code + L")";
     case Refusal::NotRsa:
       return L"signed with a key of " + file.code + L", not RSA";
     case Refusal::LocalRoot:
@@ -240,7 +240,8 @@ void AddLikelyBlocked(const SignatureGroups& groups, Findings& findings) {
                             : L"It accepts only RSA signatures from certificate authorities of"
                               L" Microsoft's Trusted Root Program. ") +
               L"The launch below shows whether it does. " +
-              (unsignedFile ? L"Sign it" : L"Sign it with an RSA certificate of such an authority") +
+              (unsignedFile ? L"Sign it"
+                            : L"Sign it with an RSA certificate of such an authority") +
               L": scripts/sign-install.sh signs the whole install (docs/packaging.md, \"When"
               L" Windows blocks it\").",
           {{"file", file.path}}));
@@ -290,7 +291,8 @@ Finding NotTrusted(const SignatureGroups& groups, SmartAppControlState state) {
               trust);
     case SmartAppControlState::Absent:
       return Note("signatures.not-trusted",
-                  count + L"This Windows has no Smart App Control, which would likely block them. " +
+                  count +
+                      L"This Windows has no Smart App Control, which would likely block them. " +
                       trust);
     case SmartAppControlState::On:
     case SmartAppControlState::Unknown:
@@ -321,13 +323,12 @@ CheckResult SignaturesCheck::Judge(const SignatureFacts& facts) {
   for (const std::wstring& path : groups.altered) {
     findings.push_back(Problem(
         "signatures.altered",
-        path +
-            L" was changed after it was signed (TRUST_E_BAD_DIGEST): its signature no longer"
-            L" matches it, so Windows trusts it less than an unsigned file, Smart App Control"
-            L" likely blocks it, application control policies block it, and virus scanners may"
-            L" take it for tampering. A broken download or copy, or a program that wrote to it,"
-            L" does this: install the application again from its package, and sign after every"
-            L" change."));
+        path + L" was changed after it was signed (TRUST_E_BAD_DIGEST): its signature no longer"
+               L" matches it, so Windows trusts it less than an unsigned file, Smart App Control"
+               L" likely blocks it, application control policies block it, and virus scanners may"
+               L" take it for tampering. A broken download or copy, or a program that wrote to it,"
+               L" does this: install the application again from its package, and sign after every"
+               L" change."));
   }
   // No finding here stops the launch: what Smart App Control does with a file the doctor can only
   // guess at, and the launch shows it.

@@ -18,14 +18,14 @@ namespace dunvelt::doctor {
 // WinVerifyTrust's answers that the doctor tells apart.
 inline constexpr std::uint32_t TrustProviderUnknown = 0x800B0001;  // TRUST_E_PROVIDER_UNKNOWN
 inline constexpr std::uint32_t TrustSubjectFormUnknown =
-    0x800B0003;                                                 // TRUST_E_SUBJECT_FORM_UNKNOWN
-inline constexpr std::uint32_t TrustNoSignature = 0x800B0100;   // TRUST_E_NOSIGNATURE
-inline constexpr std::uint32_t CertExpired = 0x800B0101;        // CERT_E_EXPIRED
-inline constexpr std::uint32_t CertUntrustedRoot = 0x800B0109;  // CERT_E_UNTRUSTEDROOT
-inline constexpr std::uint32_t CertChaining = 0x800B010A;       // CERT_E_CHAINING
-inline constexpr std::uint32_t CertRevoked = 0x800B010C;        // CERT_E_REVOKED
+    0x800B0003;                                                     // TRUST_E_SUBJECT_FORM_UNKNOWN
+inline constexpr std::uint32_t TrustNoSignature = 0x800B0100;       // TRUST_E_NOSIGNATURE
+inline constexpr std::uint32_t CertExpired = 0x800B0101;            // CERT_E_EXPIRED
+inline constexpr std::uint32_t CertUntrustedRoot = 0x800B0109;      // CERT_E_UNTRUSTEDROOT
+inline constexpr std::uint32_t CertChaining = 0x800B010A;           // CERT_E_CHAINING
+inline constexpr std::uint32_t CertRevoked = 0x800B010C;            // CERT_E_REVOKED
 inline constexpr std::uint32_t TrustExplicitDistrust = 0x800B0111;  // TRUST_E_EXPLICIT_DISTRUST
-inline constexpr std::uint32_t TrustBadDigest = 0x80096010;     // TRUST_E_BAD_DIGEST
+inline constexpr std::uint32_t TrustBadDigest = 0x80096010;         // TRUST_E_BAD_DIGEST
 
 // What WinVerifyTrust's answer means. Untrusted: Windows could not complete the chain to a root it
 // trusts from what it has at hand, as the doctor fetches nothing; a good chain can read so.
@@ -56,7 +56,7 @@ bool LoadedByAStart(const std::wstring& path);
 
 struct SignatureFacts {
   struct File {
-    std::wstring path;       // relative to the install folder
+    std::wstring path;         // relative to the install folder
     std::wstring readError{};  // why it could not be opened, in the platform's words; else empty
     std::uint32_t trustResult = 0;  // for the signature the file carries
     // Where it carries none: the catalog of Windows whose signature covers it, and WinVerifyTrust's

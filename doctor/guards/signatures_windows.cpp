@@ -8,8 +8,11 @@
 #include <mscat.h>
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "files_windows.h"
@@ -81,30 +84,34 @@ class RootLists {
                                 L"AuthRoot")) {
     const wchar_t* const key = L"SOFTWARE\\Microsoft\\SystemCertificates\\AuthRoot\\AutoUpdate";
     DWORD size = 0;
-    LSTATUS status =
-        RegGetValueW(HKEY_LOCAL_MACHINE, key, L"EncodedCtl", RRF_RT_REG_BINARY, nullptr,
-                     nullptr, &size);
+    LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, key, L"EncodedCtl", RRF_RT_REG_BINARY,
+                                  nullptr, nullptr, &size);
     std::string bytes(size, '\0');
     if (status == ERROR_SUCCESS) {
       status = RegGetValueW(HKEY_LOCAL_MACHINE, key, L"EncodedCtl", RRF_RT_REG_BINARY, nullptr,
                             bytes.data(), &size);
     }
     if (status != ERROR_SUCCESS) {
-      error = L"HKLM\\" + std::wstring(key) + L" EncodedCtl: " +
-              ErrorText(static_cast<DWORD>(status));
+      error =
+          L"HKLM\\" + std::wstring(key) + L" EncodedCtl: " + ErrorText(static_cast<DWORD>(status));
       return;
     }
     list_.reset(CertCreateCTLContext(CertificateEncoding,
                                      reinterpret_cast<const BYTE*>(bytes.data()), size));
-    if (!list_) error = L"HKLM\\" + std::wstring(key) + L" EncodedCtl: " + ErrorText(GetLastError());
+    if (!list_) {
+      error = L"HKLM\\" + std::wstring(key) + L" EncodedCtl: " + ErrorText(GetLastError());
+    }
   }
 
   // Whether the root, by its SHA-1 thumbprint, is one of the program's.
   [[nodiscard]] bool Has(CRYPT_HASH_BLOB thumbprint) const {
-    if (authRoot_ && CertFindCertificateInStore(authRoot_.get(), CertificateEncoding, 0,
-                                                CERT_FIND_SHA1_HASH, &thumbprint,
-                                                nullptr) != nullptr) {
-      return true;  // the context found is freed with the store
+    if (authRoot_) {
+      const PCCERT_CONTEXT found = CertFindCertificateInStore(
+          authRoot_.get(), CertificateEncoding, 0, CERT_FIND_SHA1_HASH, &thumbprint, nullptr);
+      if (found != nullptr) {
+        CertFreeCertificateContext(found);
+        return true;
+      }
     }
     if (!list_) return false;
     for (DWORD i = 0; i < list_->pCtlInfo->cCTLEntry; ++i) {
@@ -122,12 +129,19 @@ class RootLists {
   UniqueCtl list_;
 };
 
+// A SHA-1 thumbprint's bytes.
+constexpr DWORD ThumbprintBytes = 20;
+// Room for the longest hash a catalog admin computes, SHA-512's.
+constexpr std::size_t MostHashBytes = 64;
+
 std::wstring HexBytes(const BYTE* bytes, DWORD size) {
-  static const wchar_t digits[] = L"0123456789ABCDEF";
+  constexpr std::wstring_view Digits = L"0123456789ABCDEF";
+  constexpr unsigned Nibble = 4;
+  constexpr unsigned LowNibble = 0x0F;
   std::wstring text;
   for (DWORD i = 0; i < size; ++i) {
-    text += digits[bytes[i] >> 4];
-    text += digits[bytes[i] & 0xF];
+    text += Digits[bytes[i] >> Nibble];
+    text += Digits[bytes[i] & LowNibble];
   }
   return text;
 }
@@ -137,7 +151,7 @@ std::wstring HexBytes(const BYTE* bytes, DWORD size) {
 void ReadChain(HANDLE state, const RootLists& roots, SignatureFacts::File& facts) {
   CRYPT_PROVIDER_DATA* const provider = WTHelperProvDataFromStateData(state);
   CRYPT_PROVIDER_SGNR* const signer =
-      provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+      provider != nullptr ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
   if (signer == nullptr || signer->csCertChain == 0) return;
   const PCCERT_CONTEXT leaf = signer->pasCertChain[0].pCert;
   const PCCERT_CONTEXT root = signer->pasCertChain[signer->csCertChain - 1].pCert;
@@ -145,13 +159,13 @@ void ReadChain(HANDLE state, const RootLists& roots, SignatureFacts::File& facts
     const std::string oid = leaf->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId;
     facts.signerKey.assign(oid.begin(), oid.end());
   }
-  BYTE thumbprint[20];
-  DWORD size = sizeof thumbprint;
-  if (root == nullptr ||
-      !CertGetCertificateContextProperty(root, CERT_SHA1_HASH_PROP_ID, thumbprint, &size)) {
+  std::array<BYTE, ThumbprintBytes> thumbprint{};
+  DWORD size = ThumbprintBytes;
+  if (root == nullptr || CertGetCertificateContextProperty(root, CERT_SHA1_HASH_PROP_ID,
+                                                           thumbprint.data(), &size) == FALSE) {
     return;
   }
-  facts.root = HexBytes(thumbprint, size);
+  facts.root = HexBytes(thumbprint.data(), size);
   bool microsoft = false;
   if (signer->pChainContext != nullptr) {
     CERT_CHAIN_POLICY_PARA para{};
@@ -159,10 +173,10 @@ void ReadChain(HANDLE state, const RootLists& roots, SignatureFacts::File& facts
     CERT_CHAIN_POLICY_STATUS status{};
     status.cbSize = sizeof status;
     microsoft = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_MICROSOFT_ROOT,
-                                                 signer->pChainContext, &para, &status) &&
+                                                 signer->pChainContext, &para, &status) != FALSE &&
                 status.dwError == 0;
   }
-  facts.rootInProgram = microsoft || roots.Has({size, thumbprint});
+  facts.rootInProgram = microsoft || roots.Has({size, thumbprint.data()});
 }
 
 // WinVerifyTrust on the subject, without a look at the network: a revocation check or a
@@ -194,28 +208,30 @@ using UniqueCatalogAdmin = std::unique_ptr<void, CatalogAdminReleaser>;
 // 7 has only the SHA-1 calls.
 std::vector<BYTE> CatalogHash(HCATADMIN admin, HANDLE file, bool sha256) {
   using CalcHash2 = BOOL(WINAPI*)(HCATADMIN, HANDLE, DWORD*, BYTE*, DWORD);
-  const auto calcHash2 = reinterpret_cast<CalcHash2>(reinterpret_cast<void*>(GetProcAddress(
-      GetModuleHandleW(L"wintrust.dll"), "CryptCATAdminCalcHashFromFileHandle2")));
-  std::vector<BYTE> hash(64);
-  DWORD size = static_cast<DWORD>(hash.size());
+  const auto calcHash2 = reinterpret_cast<CalcHash2>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"wintrust.dll"), "CryptCATAdminCalcHashFromFileHandle2")));
+  std::vector<BYTE> hash(MostHashBytes);
+  auto size = static_cast<DWORD>(hash.size());
   SetFilePointer(file, 0, nullptr, FILE_BEGIN);
   const BOOL done = sha256 && calcHash2 != nullptr
                         ? calcHash2(admin, file, &size, hash.data(), 0)
                         : CryptCATAdminCalcHashFromFileHandle(file, &size, hash.data(), 0);
-  hash.resize(done ? size : 0);
+  hash.resize(done != FALSE ? size : 0);
   return hash;
 }
 
 UniqueCatalogAdmin CatalogAdmin(bool sha256) {
-  using Acquire2 = BOOL(WINAPI*)(HCATADMIN*, const GUID*, const WCHAR*,
-                                 const CERT_STRONG_SIGN_PARA*, DWORD);
+  using Acquire2 =
+      BOOL(WINAPI*)(HCATADMIN*, const GUID*, const WCHAR*, const CERT_STRONG_SIGN_PARA*, DWORD);
   const auto acquire2 = reinterpret_cast<Acquire2>(reinterpret_cast<void*>(
       GetProcAddress(GetModuleHandleW(L"wintrust.dll"), "CryptCATAdminAcquireContext2")));
   GUID subsystem = DRIVER_ACTION_VERIFY;
   HCATADMIN admin = nullptr;
   if (sha256) {
-    if (acquire2 == nullptr || !acquire2(&admin, &subsystem, L"SHA256", nullptr, 0)) return {};
-  } else if (!CryptCATAdminAcquireContext(&admin, &subsystem, 0)) {
+    if (acquire2 == nullptr || acquire2(&admin, &subsystem, L"SHA256", nullptr, 0) == FALSE) {
+      return {};
+    }
+  } else if (CryptCATAdminAcquireContext(&admin, &subsystem, 0) == FALSE) {
     return {};
   }
   return UniqueCatalogAdmin(admin);
@@ -236,7 +252,7 @@ void CheckCatalogs(const std::wstring& path, HANDLE file, const RootLists& roots
     if (catalog == nullptr) continue;
     CATALOG_INFO info{};
     info.cbStruct = sizeof info;
-    if (CryptCATCatalogInfoFromContext(catalog, &info, 0)) {
+    if (CryptCATCatalogInfoFromContext(catalog, &info, 0) != FALSE) {
       const std::wstring tag = HexBytes(hash.data(), static_cast<DWORD>(hash.size()));
       WINTRUST_CATALOG_INFO member{};
       member.cbStruct = sizeof member;

@@ -18,7 +18,8 @@ namespace {
 class Signatures : public ::testing::Test {
  protected:
   Signatures() {
-    facts.files = {Signed(L"Dunvelt.exe"), Signed(L"bin\\java.exe"),
+    facts.files = {Signed(L"Dunvelt.exe"),
+                   Signed(L"bin\\java.exe"),
                    {L"bin\\unsigned.dll", L"", TrustNoSignature},
                    {L"bin\\altered.dll", L"", TrustBadDigest}};
   }
@@ -143,10 +144,17 @@ TEST_F(Signatures, NamesWhatItCannotTellAndBoundsWhatItLists) {
 }
 
 // SigmaHQ's "Potential JLI.dll Side-Loading" stays quiet only for a signed OpenJDK jli.dll under
-// Program Files on drive C; anywhere else, and for any other vendor's strings, every start trips it.
+// Program Files on drive C; anywhere else, and for any other vendor's strings, every start trips
+// it.
 TEST(DetectionRules, SaysWhereThePublicJliRuleFires) {
-  DetectionFacts jli{true, LR"(C:\Program Files\Orbisk\bin\jli.dll)", L"", 0, L"jli.dll",
-                     L"OpenJDK Platform binary", L"OpenJDK Platform 21.0.5", L""};
+  DetectionFacts jli{true,
+                     LR"(C:\Program Files\Orbisk\bin\jli.dll)",
+                     L"",
+                     0,
+                     L"jli.dll",
+                     L"OpenJDK Platform binary",
+                     L"OpenJDK Platform 21.0.5",
+                     L""};
   EXPECT_EQ(Outline(DetectionRulesCheck::Judge(jli)), "OK detection.jli-quiet");
   jli.path = LR"(\\?\c:\program files (x86)\Orbisk\bin\JLI.DLL)";
   EXPECT_EQ(Outline(DetectionRulesCheck::Judge(jli)), "OK detection.jli-quiet");
@@ -154,7 +162,8 @@ TEST(DetectionRules, SaysWhereThePublicJliRuleFires) {
     const CheckResult result = DetectionRulesCheck::Judge(facts);
     EXPECT_EQ(Outline(result), "WARNING detection.jli-side-loading") << Utf8(facts.path);
     EXPECT_TRUE(Says(result, "detection.jli-side-loading", because)) << Utf8(because);
-    EXPECT_TRUE(Says(result, "detection.jli-side-loading", L"7a3b6d1f-4a2b-4f8c-9d7e-e9f8cbf21a35"));
+    EXPECT_TRUE(
+        Says(result, "detection.jli-side-loading", L"7a3b6d1f-4a2b-4f8c-9d7e-e9f8cbf21a35"));
   };
   for (const wchar_t* folder :
        {LR"(C:\Users\ana\AppData\Local\Programs\Orbisk)", LR"(D:\Program Files\Orbisk)",
@@ -164,9 +173,14 @@ TEST(DetectionRules, SaysWhereThePublicJliRuleFires) {
     elsewhere.path = folder + std::wstring(LR"(\bin\jli.dll)");
     fires(elsewhere, L"install the application machine-wide under C:\\Program Files\\");
   }
+  DetectionFacts shared = jli;  // on a file server, as Sysmon names it
+  shared.path = LR"(\\?\UNC\fs\apps\Orbisk\bin\jli.dll)";
+  fires(shared, LR"(loads \\fs\apps\Orbisk\bin\jli.dll and it lies outside)");
   DetectionFacts unsignedJli = jli;
   unsignedJli.trustResult = TrustNoSignature;
   fires(unsignedJli, L"not validly signed (TRUST_E_NOSIGNATURE)");
+  unsignedJli.originalFileName = unsignedJli.fileDescription = unsignedJli.productName = L"";
+  fires(unsignedJli, L"it has no version resource that names it");
   DetectionFacts oracle = jli;
   oracle.fileDescription = L"Java(TM) Platform SE binary";
   oracle.productName = L"Java(TM) Platform SE 21.0.5";

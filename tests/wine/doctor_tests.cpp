@@ -636,8 +636,9 @@ void NamesWhatWindowsBlocks() {
     CHECK_FINDS_ID(run, L"WARNING", L"signatures.not-trusted");
     CHECK_FINDS(run, L"WARNING", L"2 of the 6 programs and DLLs of the install");
     CHECK_FINDS(run, L"WARNING", L"Smart App Control accepts them: bin\\unsigned.dll and lib");
-    CHECK_FINDS(run, L"NOTE", L"Cannot tell whether Smart App Control accepts the signatures of"
-                              L" Dunvelt.exe (the list of Microsoft's Trusted Root Program");
+    CHECK_FINDS(run, L"NOTE",
+                L"Cannot tell whether Smart App Control accepts the signatures of"
+                L" Dunvelt.exe (the list of Microsoft's Trusted Root Program");
     CHECK_FINDS(run, L"PROBLEM", L"bin\\altered.dll was changed after it was signed");
     CHECK_FINDS(run, L"OK", L"Dunvelt.exe ended at once with code 0");
     CheckCounts(run, 1, 2);
