@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "guards/archive_folder.h"
+#include "guards/detection_rules.h"
 #include "guards/event_logs.h"
 #include "guards/mark_of_the_web.h"
 #include "guards/prevalence_rule.h"
@@ -27,6 +28,8 @@ using CheckTable = std::tuple<
     // Before the install's own: run from a zip's view, there is no install to look at.
     ArchiveFolderCheck, InstallFolderCheck, ForeignInterpreterCheck, RuntimeImageCheck,
     RuntimeStartCheck, InterpreterCheck, ShortcutsCheck,
+    // What security tools will say of every start of the runtime.
+    DetectionRulesCheck,
     // Windows blocks a program without a word from it: what blocks the launcher or the runtime
     // stops every launch too.
     SignaturesCheck, MarkOfTheWebCheck, PrevalenceRuleCheck,

@@ -24,6 +24,7 @@ const std::vector<std::string>& InstallChecks() {
                                                "runtime.start",
                                                "interpreter",
                                                "shortcuts",
+                                               "guards.detection-rules",
                                                "guards.signatures",
                                                "guards.mark-of-the-web",
                                                "guards.prevalence-rule",

@@ -9,6 +9,7 @@
 
 #include "archive_folder.h"
 #include "check_table.h"
+#include "detection_rules.h"
 #include "event_logs.h"
 #include "findings.h"
 #include "mark_of_the_web.h"
@@ -22,10 +23,18 @@ namespace {
 class Signatures : public ::testing::Test {
  protected:
   Signatures() {
-    facts.files = {{L"Dunvelt.exe", L"", 0},
-                   {L"bin\\java.exe", L"", 0},
+    facts.files = {Signed(L"Dunvelt.exe"),
+                   Signed(L"bin\\java.exe"),
                    {L"bin\\unsigned.dll", L"", TrustNoSignature},
                    {L"bin\\altered.dll", L"", TrustBadDigest}};
+  }
+  // Signed as a packager signs: RSA, from a root of Microsoft's Trusted Root Program.
+  static SignatureFacts::File Signed(std::wstring path) {
+    SignatureFacts::File file{std::move(path)};
+    file.signerKey = L"1.2.840.113549.1.1.1";
+    file.root = L"DF3C24F9BFD666761B268073FE06D1CC8D4F82A4";
+    file.rootInProgram = true;
+    return file;
   }
   CheckResult Judged() const { return SignaturesCheck::Judge(facts); }
   SignatureFacts facts;
@@ -39,17 +48,32 @@ TEST_F(Signatures, ClassifiesWhatWinVerifyTrustSays) {
   EXPECT_EQ(SignatureOf(0x800B0109), Signature::Untrusted);
   EXPECT_EQ(SignatureOf(0x800B010A), Signature::Untrusted);
   EXPECT_EQ(SignatureOf(0x800B0101), Signature::Expired);
+  EXPECT_EQ(SignatureOf(0x800B010C), Signature::Revoked);
   EXPECT_EQ(SignatureOf(0x800B0001), Signature::Other);
   EXPECT_EQ(TrustResultName(0x800B0001), L"TRUST_E_PROVIDER_UNKNOWN");
   EXPECT_EQ(TrustResultName(0x80092026), L"0x80092026");
+  // WTD_REVOCATION_CHECK_NONE and WTD_CACHE_ONLY_URL_RETRIEVAL, as wintrust.h numbers them.
+  EXPECT_EQ(TrustProviderFlags, 0x1010U);
+  EXPECT_TRUE(LoadedByAStart(L"Dunvelt.exe"));
+  EXPECT_TRUE(LoadedByAStart(L"BIN\\Java.exe"));
+  EXPECT_TRUE(LoadedByAStart(L"bin\\server\\jvm.dll"));
+  EXPECT_FALSE(LoadedByAStart(L"bin\\keytool.exe"));
+  EXPECT_FALSE(LoadedByAStart(L"lib\\helper.dll"));
 }
 
-// With Smart App Control on, every file it blocks is a problem of its own, and no launch can
-// start; an altered file is a problem whatever it is set to.
-TEST_F(Signatures, SmartAppControlOnBlocksEachUnsignedFileAndStopsTheLaunch) {
+// With Smart App Control on, an unsigned file that a start loads is likely blocked, not surely:
+// the launch still runs and shows it. Unsigned files that no start loads are blocked only where
+// something loads them. An altered file is a problem whatever it is set to.
+TEST_F(Signatures, SmartAppControlOnLikelyBlocksWhatAStartLoadsAndLeavesTheLaunchToShowIt) {
+  facts.files.push_back({L"lib\\helper.dll", L"", TrustNoSignature});
   facts.smartAppControl = RegDword(1);
-  EXPECT_EQ(Outline(Judged()),
-            "PROBLEM signatures.altered, PROBLEM signatures.blocked; stops the launch");
+  const CheckResult on = Judged();
+  EXPECT_EQ(Outline(on),
+            "PROBLEM signatures.altered, WARNING signatures.likely-blocked, NOTE "
+            "signatures.blocked-if-loaded, NOTE signatures.checked");
+  EXPECT_EQ(Text(on, "signatures.likely-blocked", "file"), L"bin\\unsigned.dll");
+  EXPECT_TRUE(Says(on, "signatures.blocked-if-loaded", L"lib\\helper.dll"));
+  EXPECT_EQ(Number(on, "signatures.checked", "checked"), 5);
   facts.smartAppControl = RegDword(0);
   EXPECT_EQ(Outline(Judged()), "PROBLEM signatures.altered, WARNING signatures.not-trusted");
   facts.smartAppControl = RegDword(2);  // in evaluation: it may turn itself on
@@ -61,19 +85,50 @@ TEST_F(Signatures, SmartAppControlOnBlocksEachUnsignedFileAndStopsTheLaunch) {
   EXPECT_EQ(Text(Judged(), "signatures.smart-app-control-unknown", "state"), L"7");
 }
 
+// Signed is not enough: only RSA signatures from roots of Microsoft's Trusted Root Program; a
+// revoked certificate counts as none; a catalog's signature counts as the file's.
+TEST_F(Signatures, JudgesSignaturesAsSmartAppControlDoes) {
+  facts.smartAppControl = RegDword(1);
+  facts.files.pop_back();
+  facts.files.pop_back();
+  EXPECT_EQ(Outline(Judged()), "OK signatures.ok");
+  SignatureFacts::File& runtime = facts.files[1];
+  runtime.signerKey = EcdsaKey;
+  EXPECT_EQ(Outline(Judged()), "WARNING signatures.likely-blocked, NOTE signatures.checked");
+  EXPECT_TRUE(Says(Judged(), "signatures.likely-blocked", L"ECDSA"));
+  runtime = Signed(L"bin\\java.exe");
+  runtime.rootInProgram = false;  // trusted only because someone added its root here
+  EXPECT_TRUE(Says(Judged(), "signatures.likely-blocked", L"was added on this Windows"));
+  facts.rootListError = L"File not found, error 2";  // then it may still be the program's
+  EXPECT_EQ(Outline(Judged()), "NOTE signatures.cannot-tell, NOTE signatures.checked");
+  runtime = {L"bin\\java.exe", L"", CertRevoked};
+  EXPECT_TRUE(Says(Judged(), "signatures.likely-blocked", L"CERT_E_REVOKED"));
+  // Without fetching, Windows may not complete a good chain.
+  runtime.trustResult = CertUntrustedRoot;
+  EXPECT_EQ(Outline(Judged()), "NOTE signatures.cannot-tell, NOTE signatures.checked");
+  // Windows' own files and drivers are signed through a catalog.
+  runtime = Signed(L"bin\\java.exe");
+  runtime.trustResult = TrustNoSignature;
+  runtime.catalog = L"C:\\Windows\\System32\\CatRoot\\{F750E6C3}\\runtime.cat";
+  EXPECT_EQ(Outline(Judged()), "OK signatures.ok");
+  runtime.catalogResult = TrustBadDigest;
+  EXPECT_EQ(Outline(Judged()), "PROBLEM signatures.altered, NOTE signatures.checked");
+}
+
 // As on Windows 10 and under every test install: unsigned, and nothing here that blocks it.
 TEST_F(Signatures, UnsignedWhereThereIsNoSmartAppControlIsANote) {
   facts.files.pop_back();
   EXPECT_EQ(Outline(Judged()), "NOTE signatures.not-trusted");
   facts.files.pop_back();
   EXPECT_EQ(Outline(Judged()), "OK signatures.ok");
+  EXPECT_EQ(Number(Judged(), "signatures.ok", "checked"), 2);
 }
 
 TEST_F(Signatures, NamesWhatItCannotTellAndBoundsWhatItLists) {
   facts.files = {{L"bin\\locked.dll", L"Sharing violation, error 32", 0},
                  {L"bin\\odd.dll", L"", 0x80092026},
                  {L"bin\\old.dll", L"", CertExpired},
-                 {L"Dunvelt.exe", L"", 0}};
+                 Signed(L"Dunvelt.exe")};
   facts.notChecked = 7;
   facts.unlistedFolders = {{L"lib\\secret", L"Access is denied, error 5"}};
   facts.smartAppControl.error = L"Access is denied, error 5";
@@ -85,11 +140,63 @@ TEST_F(Signatures, NamesWhatItCannotTellAndBoundsWhatItLists) {
   facts = {};
   facts.smartAppControl = RegDword(1);
   for (int i = 0; i < 12; ++i)
-    facts.files.push_back({L"lib\\" + std::to_wstring(i), L"", 0x800B0100});
+    facts.files.push_back({L"bin\\" + std::to_wstring(i) + L".dll", L"", 0x800B0100});
   const CheckResult many = Judged();
-  EXPECT_EQ(many.findings[9].id, "signatures.blocked");
-  EXPECT_EQ(many.findings.back().id, "signatures.more-blocked");
-  EXPECT_EQ(Summary(many.findings), L"11 problems, 0 warnings");
+  EXPECT_EQ(many.findings[9].id, "signatures.likely-blocked");
+  EXPECT_EQ(many.findings[10].id, "signatures.more-likely-blocked");
+  EXPECT_EQ(Summary(many.findings), L"0 problems, 11 warnings");
+  EXPECT_FALSE(many.stopsLaunch);
+}
+
+// SigmaHQ's "Potential JLI.dll Side-Loading" stays quiet only for a signed OpenJDK jli.dll under
+// Program Files on drive C; anywhere else, and for any other vendor's strings, every start trips
+// it.
+TEST(DetectionRules, SaysWhereThePublicJliRuleFires) {
+  DetectionFacts jli{true,
+                     LR"(C:\Program Files\Orbisk\bin\jli.dll)",
+                     L"",
+                     0,
+                     L"jli.dll",
+                     L"OpenJDK Platform binary",
+                     L"OpenJDK Platform 21.0.5",
+                     L""};
+  EXPECT_EQ(Outline(DetectionRulesCheck::Judge(jli)), "OK detection.jli-quiet");
+  jli.path = LR"(\\?\c:\program files (x86)\Orbisk\bin\JLI.DLL)";
+  EXPECT_EQ(Outline(DetectionRulesCheck::Judge(jli)), "OK detection.jli-quiet");
+  const auto fires = [](const DetectionFacts& facts, std::wstring_view because) {
+    const CheckResult result = DetectionRulesCheck::Judge(facts);
+    EXPECT_EQ(Outline(result), "WARNING detection.jli-side-loading") << Utf8(facts.path);
+    EXPECT_TRUE(Says(result, "detection.jli-side-loading", because)) << Utf8(because);
+    EXPECT_TRUE(
+        Says(result, "detection.jli-side-loading", L"7a3b6d1f-4a2b-4f8c-9d7e-e9f8cbf21a35"));
+  };
+  for (const wchar_t* folder :
+       {LR"(C:\Users\ana\AppData\Local\Programs\Orbisk)", LR"(D:\Program Files\Orbisk)",
+        LR"(C:\Users\ana\Downloads\Orbisk)",
+        LR"(C:\Users\ana\AppData\Local\Temp\Temp1_Orbisk-1.0.zip\Orbisk)"}) {
+    DetectionFacts elsewhere = jli;
+    elsewhere.path = folder + std::wstring(LR"(\bin\jli.dll)");
+    fires(elsewhere, L"install the application machine-wide under C:\\Program Files\\");
+  }
+  DetectionFacts shared = jli;  // on a file server, as Sysmon names it
+  shared.path = LR"(\\?\UNC\fs\apps\Orbisk\bin\jli.dll)";
+  fires(shared, LR"(loads \\fs\apps\Orbisk\bin\jli.dll and it lies outside)");
+  DetectionFacts unsignedJli = jli;
+  unsignedJli.trustResult = TrustNoSignature;
+  fires(unsignedJli, L"not validly signed (TRUST_E_NOSIGNATURE)");
+  unsignedJli.originalFileName = unsignedJli.fileDescription = unsignedJli.productName = L"";
+  fires(unsignedJli, L"it has no version resource that names it");
+  DetectionFacts oracle = jli;
+  oracle.fileDescription = L"Java(TM) Platform SE binary";
+  oracle.productName = L"Java(TM) Platform SE 21.0.5";
+  fires(oracle, L"description \"Java(TM) Platform SE binary\"");
+  DetectionFacts described = jli;  // the product reads OpenJDK's, the description not exactly
+  described.fileDescription = L"OpenJDK Platform launcher";
+  fires(described, L"description \"OpenJDK Platform launcher\"");
+  DetectionFacts eclipse = oracle;
+  eclipse.path = LR"(C:\eclipse\plugins\jre\bin\jli.dll)";
+  EXPECT_EQ(Outline(DetectionRulesCheck::Judge(eclipse)), "OK detection.jli-quiet");
+  EXPECT_EQ(Outline(DetectionRulesCheck::Judge({})), "NOTE detection.jli-absent");
 }
 
 TEST(Marks, ReadsTheZoneInEveryEncodingAndLineEnd) {

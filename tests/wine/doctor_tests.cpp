@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <wincrypt.h>
 
 #include <array>
 #include <fstream>
@@ -528,47 +529,120 @@ void ChangeAByte(const std::wstring& path) {
   CHECK(file.good(), path);
 }
 
-// Windows' own guards. Under Wine every signature's chain passes and Smart App Control is not
-// there: the case sets it, and runs a launcher and a runtime signed with a throwaway certificate
-// (tests/wine/sign_samples.sh), so that only two DLLs are in question: one unsigned, and one
-// changed after it was signed.
+// The throwaway signer's certificate in the machine's AuthRoot store, where Windows keeps the roots
+// of Microsoft's Trusted Root Program, for as long as the case holds it.
+class ProgramRoot {
+ public:
+  explicit ProgramRoot(const std::wstring& certificate) {
+    std::ifstream in(certificate.c_str(), std::ios::binary);
+    der_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // Written to the registry when the store closes, for the doctor to read.
+    const HCERTSTORE store = Store();
+    CHECK(store != nullptr &&
+              CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, Bytes(),
+                                               static_cast<DWORD>(der_.size()),
+                                               CERT_STORE_ADD_REPLACE_EXISTING, nullptr),
+          certificate);
+    if (store != nullptr) CertCloseStore(store, 0);
+  }
+  ProgramRoot(const ProgramRoot&) = delete;
+  ProgramRoot& operator=(const ProgramRoot&) = delete;
+  // Deleted from the registry, where the store keeps it by its thumbprint, so that no later case
+  // finds it.
+  ~ProgramRoot() {
+    const PCCERT_CONTEXT added =
+        CertCreateCertificateContext(X509_ASN_ENCODING, Bytes(), static_cast<DWORD>(der_.size()));
+    BYTE thumbprint[20];
+    DWORD size = sizeof thumbprint;
+    if (added == nullptr ||
+        !CertGetCertificateContextProperty(added, CERT_SHA1_HASH_PROP_ID, thumbprint, &size)) {
+      return;
+    }
+    CertFreeCertificateContext(added);
+    std::wstring key = L"SOFTWARE\\Microsoft\\SystemCertificates\\AuthRoot\\Certificates\\";
+    for (DWORD i = 0; i < size; ++i) {
+      wchar_t digits[3];
+      swprintf(digits, 3, L"%02X", thumbprint[i]);
+      key += digits;
+    }
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+  }
+
+ private:
+  static HCERTSTORE Store() {
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE,
+                         L"AuthRoot");
+  }
+  const BYTE* Bytes() const { return reinterpret_cast<const BYTE*>(der_.data()); }
+  std::string der_;
+};
+
+// Windows' own guards. Under Wine every signature's chain passes, Smart App Control is not there
+// and neither is the list of Microsoft's Trusted Root Program: the case sets the first and puts
+// the throwaway signer's root in the AuthRoot store, and runs a launcher and a runtime signed with
+// it (tests/wine/sign_samples.sh), so that only these are in question: an unsigned DLL, one
+// changed after it was signed, an unsigned one in lib\ that no start loads, and a jli.dll that is
+// the signed launcher, whose strings are not OpenJDK's.
 void NamesWhatWindowsBlocks() {
   const std::wstring module = winetest::ModuleFolder();
   const Install install(L"doctor-guards", L"java-standin-signed.exe",
                         module + L"\\Dunvelt-signed.exe");
-  CHECK(CopyFileW((module + L"\\" + winetest::StandIn()).c_str(),
-                  (install.folder + L"\\bin\\unsigned.dll").c_str(), FALSE));
-  const std::wstring altered = install.folder + L"\\bin\\altered.dll";
+  const std::wstring bin = install.folder + L"\\bin\\";
+  CHECK(CopyFileW((module + L"\\" + winetest::StandIn()).c_str(), (bin + L"unsigned.dll").c_str(),
+                  FALSE));
+  CHECK(CopyFileW((module + L"\\Dunvelt-signed.exe").c_str(), (bin + L"jli.dll").c_str(), FALSE));
+  const std::wstring altered = bin + L"altered.dll";
   CHECK(CopyFileW((module + L"\\java-standin-signed.exe").c_str(), altered.c_str(), FALSE));
   ChangeAByte(altered);
+  CreateDirectoryW((install.folder + L"\\lib").c_str(), nullptr);
+  CHECK(CopyFileW((module + L"\\" + winetest::StandIn()).c_str(),
+                  (install.folder + L"\\lib\\helper.dll").c_str(), FALSE));
   const wchar_t* const policy = L"SYSTEM\\CurrentControlSet\\Control\\CI\\Policy";
   const wchar_t* const state = L"VerifiedAndReputablePolicyState";
   {
     const DWORD on = 1;
     const RegistryValue smartAppControl(HKEY_LOCAL_MACHINE, policy, state, REG_DWORD, &on,
                                         sizeof on);
+    const ProgramRoot root(module + L"\\sample-signer.cer");
     const DoctorRun run = RunDoctor(L"guards-on", Quoted(install.folder));
-    CHECK_FINDS(run, L"PROBLEM",
-                L"Smart App Control is on and blocks bin\\unsigned.dll, which is not signed");
+    CHECK_FINDS(run, L"WARNING",
+                L"Smart App Control is on and likely blocks bin\\unsigned.dll, which every start"
+                L" loads: it is not signed.");
+    CHECK_FINDS(run, L"NOTE",
+                L"Smart App Control likely blocks lib\\helper.dll as well, but only if something"
+                L" starts or loads them");
     CHECK_FINDS(run, L"PROBLEM",
                 L"bin\\altered.dll was changed after it was signed (TRUST_E_BAD_DIGEST)");
+    CHECK_FINDS(run, L"NOTE", L"checked the signatures of 6 programs and DLLs");
+    CHECK(!Has(run, L"NOTE", Id(L"signatures.cannot-tell")), L": its root is the program's");
+    // Signed, but where no filter of the rule holds: not under Program Files, and the launcher's
+    // strings.
+    CHECK_FINDS_ID(run, L"WARNING", L"detection.jli-side-loading");
+    CHECK_FINDS(run, L"WARNING", L"\\doctor-guards\\bin\\jli.dll and it lies outside C:\\Program");
+    CHECK_FINDS(run, L"WARNING", L"its version resource reads description \"Dunvelt\"");
     // Wine has none of these logs; a Windows that cannot read them must say so too.
     CHECK_FINDS_ID(run, L"NOTE", L"events.unread-logs");
-    CheckLaunchLeftOut(run, install, L"launch.left-out");
-    CheckCounts(run, 2, 0);
+    // What Smart App Control does with them only the launch shows.
+    CHECK_FINDS(run, L"OK", L"Dunvelt.exe ended at once with code 0");
+    CheckCounts(run, 1, 2);
   }
   {
     const DWORD off = 0;
     const RegistryValue smartAppControl(HKEY_LOCAL_MACHINE, policy, state, REG_DWORD, &off,
                                         sizeof off);
     // Off, it blocks nothing: the changed DLL is still a problem, but no reason not to launch.
+    // Without the program's list or its root in the AuthRoot store, the doctor cannot tell
+    // whether Smart App Control would accept the throwaway signer.
     const DoctorRun run = RunDoctor(L"guards-off", Quoted(install.folder));
     CHECK_FINDS_ID(run, L"WARNING", L"signatures.not-trusted");
-    CHECK_FINDS(run, L"WARNING", L"1 of the 4 programs and DLLs of the install");
-    CHECK_FINDS(run, L"WARNING", L"Windows trusts them: bin\\unsigned.dll.");
+    CHECK_FINDS(run, L"WARNING", L"2 of the 6 programs and DLLs of the install");
+    CHECK_FINDS(run, L"WARNING", L"Smart App Control accepts them: bin\\unsigned.dll and lib");
+    CHECK_FINDS(run, L"NOTE",
+                L"Cannot tell whether Smart App Control accepts the signatures of"
+                L" Dunvelt.exe (the list of Microsoft's Trusted Root Program");
     CHECK_FINDS(run, L"PROBLEM", L"bin\\altered.dll was changed after it was signed");
     CHECK_FINDS(run, L"OK", L"Dunvelt.exe ended at once with code 0");
-    CheckCounts(run, 1, 1);
+    CheckCounts(run, 1, 2);
   }
 
   // A launcher downloaded from the Internet. Wine keeps a file's stream as a file of its name.
