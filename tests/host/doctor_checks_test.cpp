@@ -248,10 +248,65 @@ TEST_F(RuntimeStart, SaysWhatHungAndWhatTheDoctorEnded) {
   const CheckResult result = Judged();
   EXPECT_EQ(Outline(result), "PROBLEM runtime.hangs; stops the launch");
   EXPECT_EQ(Number(result, "runtime.hangs", "deadlineSeconds"), 10);
+  EXPECT_TRUE(Says(result, "runtime.hangs", L"it likely hangs"));
   EXPECT_EQ(EndedByDoctor(probe.endedByDoctor),
             L" The doctor ended what was still running: java.exe, java.exe.");
   EXPECT_TRUE(Says(result, "runtime.hangs", EndedByDoctor(probe.endedByDoctor)));
   EXPECT_LT(result.findings[0].text.size(), 1000U);  // a flood is not copied into the report
+}
+
+// An NTSTATUS is Windows' verdict on the runtime's files, not the JVM's on its options: named in
+// hex with what it means, where a plain code stays a number.
+TEST_F(RuntimeStart, NamesTheCodesWithWhichWindowsEndsARuntime) {
+  probe.exitCode = 0xC0000135;
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.dll-missing; stops the launch");
+  EXPECT_TRUE(Says(Judged(), "runtime.dll-missing",
+                   L"ended with code 0xC0000135 (STATUS_DLL_NOT_FOUND: a DLL that it needs was"
+                   L" not found)."));
+  probe.exitCode = 0xC000007B;
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.bad-image; stops the launch");
+  probe.exitCode = 0xC0000428;
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.image-hash-refused; stops the launch");
+  probe.exitCode = 0xC0000005;
+  EXPECT_EQ(Number(Judged(), "runtime.crashed", "exitCode"), 0xC0000005);
+  probe.exitCode = 0xC0001234;
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.ended-by-windows; stops the launch");
+  EXPECT_EQ(ExitCodeText(0xC0000409).rfind(L"0xC0000409 (STATUS_STACK_BUFFER_OVERRUN: ", 0), 0U);
+  EXPECT_EQ(ExitCodeText(0xC0000142).rfind(L"0xC0000142 (STATUS_DLL_INIT_FAILED: ", 0), 0U);
+  EXPECT_EQ(ExitCodeText(1), L"1");
+  EXPECT_EQ(ExitCodeText(0x80000003), L"2147483651");  // a warning status, rarely an exit code
+}
+
+// Slow is not hanging: a start that succeeds late is a warning with its time, and only what
+// outlasts the deadline is called a hang.
+TEST_F(RuntimeStart, WarnsOfASlowStartWithItsTime) {
+  probe.tookMs = SlowStartMs;
+  EXPECT_EQ(Outline(Judged()), "OK runtime.starts, OK runtime.archive-ok");
+  probe.tookMs = 15140;
+  EXPECT_EQ(Outline(Judged()), "OK runtime.starts, WARNING runtime.slow-start, OK runtime.archive-ok");
+  EXPECT_EQ(Number(Judged(), "runtime.slow-start", "dryRunMs"), 15140);
+  EXPECT_TRUE(Says(Judged(), "runtime.slow-start", L"took 15.1 s"));
+}
+
+// The probes run with the user's variables, as a double-click has them; the console's own are
+// told apart, and never called the user's.
+TEST_F(RuntimeStart, TellsTheConsolesJavaOptionsFromTheUsers) {
+  probe.javaOptions = {{L"JAVA_TOOL_OPTIONS", L"-Xmx2g"}};
+  probe.consoleOptions = {{L"_JAVA_OPTIONS", L"-Xshare:off"}, {L"JAVA_TOOL_OPTIONS", L""}};
+  const CheckResult result = Judged();
+  EXPECT_EQ(Outline(result),
+            "OK runtime.starts, NOTE runtime.user-option, OK runtime.archive-ok, NOTE "
+            "runtime.console-option, NOTE runtime.console-option");
+  EXPECT_EQ(Text(result, "runtime.user-option", "variable"), L"JAVA_TOOL_OPTIONS");
+  EXPECT_TRUE(Says(result, "runtime.console-option",
+                   L"_JAVA_OPTIONS = \"-Xshare:off\", set in this console only"));
+  EXPECT_TRUE(Says(result, "runtime.console-option", L"runtime without it"));
+  EXPECT_NE(result.findings[4].text.find(L"has no JAVA_TOOL_OPTIONS, which is set for this user"),
+            std::wstring::npos);
+  // A console-only -Xshare:off is no reason to warn of the archive: a launch never has it.
+  EXPECT_FALSE(Has(result, "runtime.no-archive", Verdict::Warning));
+  probe.exitCode = 1;
+  EXPECT_FALSE(Says(Judged(), "runtime.refused", L"-Xshare:off"));
 }
 
 TEST(CommandLine, QuotesWhatArgvReadsBackAsOneArgument) {
