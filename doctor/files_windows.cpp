@@ -79,6 +79,22 @@ RegistryValue ReadRegistryValue(HKEY root, const wchar_t* rootName, const std::w
   return value;
 }
 
+std::vector<RegistryValue> CommandProcessorValues(const wchar_t* name) {
+  const std::wstring key = L"Software\\Microsoft\\Command Processor";
+  std::vector<RegistryValue> values;
+  BOOL wow64 = FALSE;
+  if (IsWow64Process(GetCurrentProcess(), &wow64) != FALSE && wow64 != FALSE) {
+    values.push_back(ReadRegistryValue(HKEY_LOCAL_MACHINE, L"HKLM", key, name, KEY_WOW64_32KEY));
+    values.back().key += L", 32-bit view, which the launcher's cmd.exe reads";
+    values.push_back(ReadRegistryValue(HKEY_LOCAL_MACHINE, L"HKLM", key, name, KEY_WOW64_64KEY));
+    values.back().key += L", 64-bit view, which 64-bit programs' cmd.exe reads";
+  } else {
+    values.push_back(ReadRegistryValue(HKEY_LOCAL_MACHINE, L"HKLM", key, name));
+  }
+  values.push_back(ReadRegistryValue(HKEY_CURRENT_USER, L"HKCU", key, name));
+  return values;
+}
+
 std::uint32_t WindowsBuild() {
   using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
   const auto rtlGetVersion = reinterpret_cast<RtlGetVersionFunction>(

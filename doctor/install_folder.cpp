@@ -1,11 +1,13 @@
 #include "install_folder.h"
 
 #include "facts_json.h"
+#include "interpreter.h"
 #include "text.h"
 
 namespace dunvelt::doctor {
 
-DUNVELT_FACTS_JSON(FolderFacts, path, networkPath, remoteDrive, codePage, outsideCodePage)
+DUNVELT_FACTS_JSON(FolderFacts, path, networkPath, remoteDrive, codePage, outsideCodePage,
+                   uncChecks)
 DUNVELT_FACTS_JSON(ForeignInterpreterFacts, found)
 
 CheckResult InstallFolderCheck::Judge(const FolderFacts& facts) {
@@ -13,7 +15,20 @@ CheckResult InstallFolderCheck::Judge(const FolderFacts& facts) {
   CheckResult result;
   Findings& findings = result.findings;
   const Basis path{{"path", folder.path}};
-  if (folder.networkPath) {
+  const RegistryValue* uncAllowed = UncCheckDisabledBy(folder.uncChecks);
+  if (folder.networkPath && uncAllowed != nullptr) {
+    // The interpreter's check confirms that cmd.exe stays there.
+    findings.push_back(Warning(
+        "install.network-path-allowed",
+        L"The install folder " + folder.path +
+            L" is a network path. cmd.exe runs in one only because DisableUNCCheck is set (" +
+            uncAllowed->key +
+            L"), so the launch can work for this user while the share is reachable; without the"
+            L" setting, as for most users, cmd.exe falls back to the Windows folder, and Windows"
+            L" may ask before it starts a program from the network: install the application on a"
+            L" local drive.",
+        {{"path", folder.path}, {"key", uncAllowed->key}}));
+  } else if (folder.networkPath) {
     findings.push_back(Problem("install.network-path",
                                L"The install folder " + folder.path +
                                    L" is a network path. cmd.exe cannot run in one and falls back"

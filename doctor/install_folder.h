@@ -10,6 +10,7 @@
 #include "facts_json_fwd.h"
 #include "finding.h"
 #include "install.h"
+#include "registry_value.h"
 
 namespace dunvelt::doctor {
 
@@ -24,6 +25,7 @@ struct FolderFacts {
   std::uint32_t codePage = 0;  // the ANSI code page of this Windows
   // The first name on the path that the code page cannot hold; empty when all fit.
   std::wstring outsideCodePage;
+  std::vector<RegistryValue> uncChecks;  // cmd.exe's DisableUNCCheck, read for a network path
 };
 
 DUNVELT_FACTS_JSON_DECLARE(FolderFacts)

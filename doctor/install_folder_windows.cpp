@@ -40,6 +40,7 @@ FolderFacts InstallFolderCheck::Gather(const Install& install) {
   FolderFacts facts;
   facts.path = install.folder;
   facts.networkPath = IsNetworkPath(install.folder);
+  if (facts.networkPath) facts.uncChecks = CommandProcessorValues(L"DisableUNCCheck");
   facts.remoteDrive =
       !facts.networkPath && GetDriveTypeW(install.folder.substr(0, 3).c_str()) == DRIVE_REMOTE;
   facts.codePage = GetACP();

@@ -332,14 +332,45 @@ class Interpreter : public ::testing::Test {
 TEST_F(Interpreter, WarnsOfWhatItsInterpreterMayIgnoreWhenTheProbePasses) {
   const RegistryValue absent{L"HKLM", L"AutoRun", false, 0, {}, L""};
   probe.autoRuns = {RegSz(L"cd /d %USERPROFILE%"), absent, RegSz(L"")};
-  probe.disableCmd = RegDword(1);
+  probe.disableCmd = RegDword(2);
   const CheckResult result = Judged();
   EXPECT_EQ(
       Outline(result),
       "OK interpreter.runs, WARNING interpreter.autorun, WARNING interpreter.disabled-by-policy");
   EXPECT_EQ(Text(result, "interpreter.autorun", "command"), L"cd /d %USERPROFILE%");
   EXPECT_EQ(Text(result, "interpreter.autorun", "key"), L"HKCU");
-  EXPECT_EQ(Number(result, "interpreter.disabled-by-policy", "disableCmd"), 1);
+  EXPECT_EQ(Number(result, "interpreter.disabled-by-policy", "disableCmd"), 2);
+}
+
+// With 1 the policy refuses every command; a cmd.exe that ran the probe all the same is the one
+// the launcher starts, so the verdict is that it runs, and why the policy did not stop it.
+TEST_F(Interpreter, SaysOnceThatItRunsWhereThePolicyDidNotStopIt) {
+  probe.disableCmd = RegDword(1);
+  const CheckResult result = Judged();
+  EXPECT_EQ(Outline(result), "OK interpreter.runs");
+  EXPECT_EQ(Number(result, "interpreter.runs", "disableCmd"), 1);
+  EXPECT_TRUE(Says(result, "interpreter.runs", L"the cmd.exe here does not apply it"));
+}
+
+// DisableUNCCheck lets cmd.exe stay in a network path: a warning, and the interpreter's probe
+// decides; without it the folder stops every launch.
+TEST_F(Interpreter, HonoursDisableUncCheckInANetworkPath) {
+  FolderFacts folder;
+  folder.path = LR"(\\server\share\Orbisk)";
+  folder.networkPath = true;
+  folder.uncChecks = {RegDword(0, L"HKLM"), RegDword(1)};
+  const CheckResult allowed = InstallFolderCheck::Judge(folder);
+  EXPECT_EQ(Outline(allowed), "WARNING install.network-path-allowed");
+  EXPECT_EQ(Text(allowed, "install.network-path-allowed", "key"), L"HKCU");
+  folder.uncChecks = {RegDword(0, L"HKLM"), RegSz(L"")};
+  EXPECT_EQ(Outline(InstallFolderCheck::Judge(folder)),
+            "PROBLEM install.network-path; stops the launch");
+  probe.networkPath = true;
+  probe.ranInInstallFolder = false;
+  probe.ranIn = LR"(C:\Windows)";
+  EXPECT_TRUE(Says(Judged(), "interpreter.elsewhere", L"(UNC)"));
+  probe.uncChecks = {RegDword(1, L"HKLM")};
+  EXPECT_FALSE(Says(Judged(), "interpreter.elsewhere", L"(UNC)"));
 }
 
 TEST_F(Interpreter, NamesTheCauseWhenItRanElsewhere) {
@@ -373,6 +404,11 @@ TEST_F(Interpreter, BlamesThePolicyWhenItRanNothing) {
   probe.disableCmd = RegSz(L"1");  // as a policy file may have written it
   EXPECT_EQ(Outline(Judged()), "PROBLEM interpreter.no-answer; stops the launch");
   EXPECT_EQ(Number(Judged(), "interpreter.no-answer", "disableCmd"), 1);
+  // Without the policy, an AutoRun command that ends cmd.exe first is a suspect.
+  probe.disableCmd = {};
+  EXPECT_FALSE(Says(Judged(), "interpreter.no-answer", L"AutoRun"));
+  probe.autoRuns = {RegSz(L"exit")};
+  EXPECT_TRUE(Says(Judged(), "interpreter.no-answer", L"AutoRun command before it: \"exit\" in HKCU"));
 }
 
 // Fleet tools run scripts as SYSTEM, services run in session 0, and only WinSta0 has a desktop
