@@ -11,7 +11,7 @@ bool IsNotThere(DWORD error) {
 }
 
 UniqueFileHandle OpenToRead(const std::wstring& path) {
-  return UniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ,
+  return UniqueFileHandle(CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
 }

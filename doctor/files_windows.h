@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "install.h"
 #include "owners.h"
 #include "registry_value.h"
 
@@ -16,7 +17,7 @@ namespace dunvelt::doctor {
 bool IsNotThere(DWORD error);
 
 // Opened to read, shared as Windows shares a program it starts, so that what keeps the doctor
-// from reading a file keeps a launch from loading it too.
+// from reading a file keeps a launch from loading it too; however long its full path is.
 UniqueFileHandle OpenToRead(const std::wstring& path);
 
 // A UNC path, \\server\share\..., but not a device or long-path prefix.

@@ -18,6 +18,11 @@ namespace dunvelt::doctor {
 // adds: MAX_PATH less that backslash and the terminating null.
 inline constexpr std::size_t LongestCurrentFolder = 258;
 
+// The longest folder from which the launcher's relative names still reach their files: a relative
+// path is resolved against the current folder, and the whole of it, backslash and terminating
+// null among them, must fit in MAX_PATH.
+std::size_t LongestFolderForRelativeNames();
+
 struct FolderFacts {
   std::wstring path;
   bool networkPath = false;    // a UNC path

@@ -70,7 +70,7 @@ std::wstring Folder(const std::wstring& path) {
 }
 
 bool IsFile(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(ExtendedLengthPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -90,7 +90,7 @@ const std::wstring Usage =
 // says why there is none.
 bool FindInstall(const std::wstring& given, Install& install, std::wstring& error) {
   const std::wstring path = FullPath(given);
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(ExtendedLengthPath(path).c_str());
   if (given.empty() || attributes == INVALID_FILE_ATTRIBUTES) {
     error = L"There is no folder or file " + path + L". " + Usage;
     return false;

@@ -167,7 +167,9 @@ void RunRuntime(const Install& install, const std::wstring& arguments, const wch
 RuntimeImageFacts RuntimeImageCheck::Gather(const Install& install) {
   const std::wstring runtime = RuntimePath(install);
   RuntimeImageFacts facts;
-  const DWORD attributes = GetFileAttributesW(runtime.c_str());
+  // Read as Windows reads it however long the path is, so that a long one is never taken for a
+  // missing file; the install folder's check judges the length.
+  const DWORD attributes = GetFileAttributesW(ExtendedLengthPath(runtime).c_str());
   DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
   facts.exists = !IsNotThere(error);
   facts.isFolder =

@@ -92,9 +92,20 @@ TEST_F(RuntimeImage, JudgesX64OnArm64WindowsByItsBuild) {
 
 TEST(Folder, NamesAPathTooLongToStartInAndNamesOutsideTheCodePage) {
   FolderFacts folder;
-  folder.path = L"C:\\" + std::wstring(255, L'a');  // 258 characters: the longest that works
+  folder.path = L"C:\\" + std::wstring(243, L'a');  // 246 characters: the longest that works
   folder.codePage = 1252;
   EXPECT_EQ(Outline(InstallFolderCheck::Judge(folder)), "OK install.folder-ok");
+  // cmd.exe runs in it, but the relative bin\java.exe, 13 more with its backslash, is past MAX_PATH.
+  for (const std::size_t length : {247, 258}) {
+    folder.path.resize(length, L'a');
+    const CheckResult result = InstallFolderCheck::Judge(folder);
+    EXPECT_EQ(Outline(result),
+              "PROBLEM install.runtime-path-too-long, NOTE install.runtime-left-out; stops the "
+              "launch; leaves out runtime.start");
+    EXPECT_EQ(Number(result, "install.runtime-path-too-long", "longest"), 246);
+    EXPECT_TRUE(Says(result, "install.runtime-path-too-long",
+                     L"fits in 259 characters: here it is " + std::to_wstring(length + 13)));
+  }
   folder.path += L"a";
   // Neither probe is started in it: both would only fail on the same cause.
   EXPECT_EQ(Outline(InstallFolderCheck::Judge(folder)),
@@ -111,6 +122,18 @@ TEST(Folder, NamesAPathTooLongToStartInAndNamesOutsideTheCodePage) {
   folder.path = L"\\\\server\\share\\Orbisk";
   EXPECT_EQ(Outline(InstallFolderCheck::Judge(folder)),
             "PROBLEM install.network-path; stops the launch");  // and nothing beside
+}
+
+// Past MAX_PATH the doctor reads a file through the extended-length prefix, never taking a long
+// path for a missing file; a short one stays as it is.
+TEST(Folder, ReadsPathsOfAnyLength) {
+  const std::wstring folder = L"C:\\" + std::wstring(250, L'a');
+  EXPECT_EQ(ExtendedLengthPath(folder), folder);
+  const std::wstring runtime = RuntimePath({folder, {}});
+  EXPECT_EQ(ExtendedLengthPath(runtime), L"\\\\?\\" + runtime);
+  EXPECT_EQ(ExtendedLengthPath(ExtendedLengthPath(runtime)), L"\\\\?\\" + runtime);
+  const std::wstring share = L"\\\\server\\share\\" + std::wstring(250, L'a');
+  EXPECT_EQ(ExtendedLengthPath(share), L"\\\\?\\UNC\\server\\share\\" + std::wstring(250, L'a'));
 }
 
 // The launcher asks the shell for a bare cmd.exe, which Windows looks for in its folder first.
