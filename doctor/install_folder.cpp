@@ -79,7 +79,9 @@ CheckResult InstallFolderCheck::Judge(const FolderFacts& facts) {
             L", so every launch fails to find bin\\java.exe. Install the application in a folder"
             L" of at most " +
             std::to_wstring(reach) + L" characters.",
-        {{"path", folder.path}, {"length", length}, {"longest", static_cast<std::int64_t>(reach)}}));
+        {{"path", folder.path},
+         {"length", length},
+         {"longest", static_cast<std::int64_t>(reach)}}));
     // Started by its full path, past MAX_PATH too, it would fail for the same cause, named twice.
     findings.push_back(Note("install.runtime-left-out",
                             L"bin\\java.exe was not started: its path, from the install folder,"

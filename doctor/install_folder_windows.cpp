@@ -51,7 +51,8 @@ FolderFacts InstallFolderCheck::Gather(const Install& install) {
 ForeignInterpreterFacts ForeignInterpreterCheck::Gather(const Install& install) {
   ForeignInterpreterFacts facts;
   WIN32_FIND_DATAW entry;
-  const UniqueFind find(FindFirstFileW(ExtendedLengthPath(Joined(install.folder, L"cmd.exe")).c_str(), &entry));
+  const UniqueFind find(
+      FindFirstFileW(ExtendedLengthPath(Joined(install.folder, L"cmd.exe")).c_str(), &entry));
   if (find && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     facts.found.emplace_back(entry.cFileName);
   }

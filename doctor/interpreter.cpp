@@ -151,12 +151,12 @@ CheckResult InterpreterCheck::Judge(const InterpreterProbe& facts) {
                                {{"key", autoRun.where}, {"command", autoRun.command}}));
   }
   if (disableCmd != 0 && !disabled) {
-    findings.push_back(Warning(
-        "interpreter.disabled-by-policy",
-        L"The policy is set: " + policy +
-            L". With 2, scripts still run; if the application does not start, ask the"
-            L" administrator to lift it for this user.",
-        {{"disableCmd", std::int64_t{disableCmd}}}));
+    findings.push_back(
+        Warning("interpreter.disabled-by-policy",
+                L"The policy is set: " + policy +
+                    L". With 2, scripts still run; if the application does not start, ask the"
+                    L" administrator to lift it for this user.",
+                {{"disableCmd", std::int64_t{disableCmd}}}));
   }
   return result;
 }

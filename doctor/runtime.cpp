@@ -150,17 +150,18 @@ Finding JudgeEndedByWindows(const RuntimeProbe& probe, const std::wstring& asked
       break;
     case StatusAccessViolation:
       id = "runtime.crashed";
-      why = L" The runtime crashed; a damaged file, or a DLL another program injects, can cause it.";
+      why =
+          L" The runtime crashed; a damaged file, or a DLL another program injects, can cause it.";
       break;
     default:
       why = L" Windows, not the runtime, chose that code.";
   }
-  return Problem(id,
-                 asked + L" ended with code " + ExitCodeText(probe.exitCode) + L"." +
-                     (probe.output.empty() ? L"" : L" It printed: " + FirstLines(probe.output) +
-                                                       L".") +
-                     why + options,
-                 {{"exitCode", std::int64_t{probe.exitCode}}});
+  return Problem(
+      id,
+      asked + L" ended with code " + ExitCodeText(probe.exitCode) + L"." +
+          (probe.output.empty() ? L"" : L" It printed: " + FirstLines(probe.output) + L".") + why +
+          options,
+      {{"exitCode", std::int64_t{probe.exitCode}}});
 }
 
 // Run once the dry run has passed. A runtime without a usable archive still starts the
@@ -380,8 +381,8 @@ CheckResult RuntimeStartCheck::Judge(const RuntimeProbe& facts) {
     if (probe.tookMs > SlowStartMs) {
       findings.push_back(Warning(
           "runtime.slow-start",
-          asked + L" took " + Seconds(probe.tookMs) +
-              L" to load the application, more than " + Seconds(SlowStartMs) +
+          asked + L" took " + Seconds(probe.tookMs) + L" to load the application, more than " +
+              Seconds(SlowStartMs) +
               L": it works, but every start may keep the user waiting as long before the"
               L" application's window appears, long enough to click again. A virus scanner that"
               L" checks the runtime's files, a slow or network disk, or a loaded computer slow a"

@@ -129,7 +129,8 @@ class UsersJavaVariables {
   UsersJavaVariables& operator=(const UsersJavaVariables&) = delete;
   ~UsersJavaVariables() {
     for (std::size_t i = 0; i < JavaVariables.size(); ++i) {
-      SetEnvironmentVariableW(JavaVariables[i], console_[i].empty() ? nullptr : console_[i].c_str());
+      SetEnvironmentVariableW(JavaVariables[i],
+                              console_[i].empty() ? nullptr : console_[i].c_str());
     }
   }
 

@@ -95,7 +95,8 @@ TEST(Folder, NamesAPathTooLongToStartInAndNamesOutsideTheCodePage) {
   folder.path = L"C:\\" + std::wstring(243, L'a');  // 246 characters: the longest that works
   folder.codePage = 1252;
   EXPECT_EQ(Outline(InstallFolderCheck::Judge(folder)), "OK install.folder-ok");
-  // cmd.exe runs in it, but the relative bin\java.exe, 13 more with its backslash, is past MAX_PATH.
+  // cmd.exe runs in it, but the relative bin\java.exe, 13 more with its backslash, is past
+  // MAX_PATH.
   for (const std::size_t length : {247, 258}) {
     folder.path.resize(length, L'a');
     const CheckResult result = InstallFolderCheck::Judge(folder);
@@ -306,7 +307,8 @@ TEST_F(RuntimeStart, WarnsOfASlowStartWithItsTime) {
   probe.tookMs = SlowStartMs;
   EXPECT_EQ(Outline(Judged()), "OK runtime.starts, OK runtime.archive-ok");
   probe.tookMs = 15140;
-  EXPECT_EQ(Outline(Judged()), "OK runtime.starts, WARNING runtime.slow-start, OK runtime.archive-ok");
+  EXPECT_EQ(Outline(Judged()),
+            "OK runtime.starts, WARNING runtime.slow-start, OK runtime.archive-ok");
   EXPECT_EQ(Number(Judged(), "runtime.slow-start", "dryRunMs"), 15140);
   EXPECT_TRUE(Says(Judged(), "runtime.slow-start", L"took 15.1 s"));
 }
@@ -431,7 +433,8 @@ TEST_F(Interpreter, BlamesThePolicyWhenItRanNothing) {
   probe.disableCmd = {};
   EXPECT_FALSE(Says(Judged(), "interpreter.no-answer", L"AutoRun"));
   probe.autoRuns = {RegSz(L"exit")};
-  EXPECT_TRUE(Says(Judged(), "interpreter.no-answer", L"AutoRun command before it: \"exit\" in HKCU"));
+  EXPECT_TRUE(
+      Says(Judged(), "interpreter.no-answer", L"AutoRun command before it: \"exit\" in HKCU"));
 }
 
 // Fleet tools run scripts as SYSTEM, services run in session 0, and only WinSta0 has a desktop

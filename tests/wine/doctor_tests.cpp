@@ -267,7 +267,8 @@ void EndsARuntimeThatHangs() {
 // to wait on, and the doctor names the code and what it means.
 void NamesARuntimeMissingADll() {
   const Install install(L"doctor-missing-dll", L"java-standin-missing-dll.exe");
-  const DoctorRun run = CheckNamesAnUnusableRuntime(install, L"missing-dll", L"runtime.dll-missing");
+  const DoctorRun run =
+      CheckNamesAnUnusableRuntime(install, L"missing-dll", L"runtime.dll-missing");
   CHECK_FINDS(run, L"PROBLEM", L"ended with code 0xC0000135 (STATUS_DLL_NOT_FOUND: a DLL");
 }
 
@@ -297,9 +298,9 @@ void TellsTheConsolesJavaOptionsFromTheUsers() {
   const StandInSetting option(L"_JAVA_OPTIONS", L"-XX:+StandInRefuses");
   const DoctorRun run = RunDoctor(L"console-options", Quoted(install.folder));
   CHECK_FINDS_ID(run, L"NOTE", L"runtime.console-option");
-  CHECK_FINDS(run, L"NOTE",
-              L"_JAVA_OPTIONS = \"-XX:+StandInRefuses\", set in this console only");
-  CHECK(!Has(run, L"NOTE", L"set for this user, in every launch"), L": the console's taken as the user's");
+  CHECK_FINDS(run, L"NOTE", L"_JAVA_OPTIONS = \"-XX:+StandInRefuses\", set in this console only");
+  CHECK(!Has(run, L"NOTE", L"set for this user, in every launch"),
+        L": the console's taken as the user's");
   CHECK_FINDS_ID(run, L"OK", L"runtime.starts");
   CheckCounts(run, 0, 1);  // the window watch's, which cannot see this desktop
 }
