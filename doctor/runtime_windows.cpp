@@ -91,7 +91,7 @@ std::optional<std::vector<JavaOption>> UsersJavaOptions() {
   void* block = nullptr;
   if (CreateEnvironmentBlock(&block, token, FALSE) == FALSE) return std::nullopt;
   std::vector<JavaOption> options;
-  for (const wchar_t* entry = static_cast<const wchar_t*>(block); *entry != L'\0';
+  for (const auto* entry = static_cast<const wchar_t*>(block); *entry != L'\0';
        entry += wcslen(entry) + 1) {
     const std::wstring variable(entry);
     const std::size_t equals = variable.find(L'=', 1);
