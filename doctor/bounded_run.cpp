@@ -18,6 +18,8 @@ bool Ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJE
 
 std::wstring ImageOf(HANDLE process) { return ProcessImagePath(process); }
 
+WaitNotice waitNotice = nullptr;
+
 struct AttributeListDeleter {
   void operator()(LPPROC_THREAD_ATTRIBUTE_LIST list) const {
     DeleteProcThreadAttributeList(list);
@@ -166,6 +168,18 @@ void BoundedRun::Poll(DWORD waitMs) {
   for (TreeProcess& process : tree_) {
     if (process.image.empty() && process.handle) process.image = ImageOf(process.handle.get());
   }
+  NoticeWait();
+}
+
+void SetWaitNotice(WaitNotice notice) { waitNotice = notice; }
+
+void BoundedRun::NoticeWait() {
+  const ULONGLONG now = GetTickCount64();
+  if (waitNotice == nullptr || now < nextNotice_ || now >= deadline_ || TreeEnded()) return;
+  nextNotice_ = now + WaitNoticeEveryMs;
+  const std::wstring& image = tree_.front().image;
+  waitNotice(what_.empty() ? image.substr(image.find_last_of(L'\\') + 1) : what_,
+             static_cast<DWORD>(now - startTick_), static_cast<DWORD>(deadline_ - startTick_));
 }
 
 bool BoundedRun::WaitForProgram() {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "owners.h"
@@ -29,6 +30,13 @@ struct TreeProcess {
 // The GetTickCount64() value `ms` from now, and the milliseconds since one.
 inline ULONGLONG DeadlineIn(DWORD ms) { return GetTickCount64() + ms; }
 inline DWORD ElapsedMs(ULONGLONG since) { return static_cast<DWORD>(GetTickCount64() - since); }
+
+// Told, while a wait on a program goes on, what the doctor waits for, how long it has waited and
+// how long it waits at most, so that a slow start does not look like a hang to the user.
+using WaitNotice = void (*)(const std::wstring& what, DWORD waitedMs, DWORD boundMs);
+void SetWaitNotice(WaitNotice notice);
+inline constexpr DWORD FirstWaitNoticeMs = 5000;
+inline constexpr DWORD WaitNoticeEveryMs = 10000;
 
 class BoundedRun {
  public:
@@ -74,6 +82,9 @@ class BoundedRun {
   // Leaves what runs now running when the doctor ends: the application a launch check started.
   void LetGo();
 
+  // How the wait notices name this program; its image's name when not given.
+  void NameInNotices(std::wstring what) { what_ = std::move(what); }
+
  private:
   void ReadOutput();
   void ReadAnnouncements(DWORD waitMs);
@@ -90,6 +101,10 @@ class BoundedRun {
   std::string output_;
   bool outputCut_ = false;
   std::vector<TreeProcess> tree_;
+  void NoticeWait();
+  std::wstring what_;
+  ULONGLONG startTick_ = GetTickCount64();
+  ULONGLONG nextNotice_ = startTick_ + FirstWaitNoticeMs;
 };
 
 }  // namespace dunvelt::doctor

@@ -11,7 +11,7 @@ bool IsNotThere(DWORD error) {
 }
 
 UniqueFileHandle OpenToRead(const std::wstring& path) {
-  return UniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ,
+  return UniqueFileHandle(CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
 }
@@ -77,6 +77,22 @@ RegistryValue ReadRegistryValue(HKEY root, const wchar_t* rootName, const std::w
   value.type = type;
   value.data.bytes = std::move(bytes);
   return value;
+}
+
+std::vector<RegistryValue> CommandProcessorValues(const wchar_t* name) {
+  const std::wstring key = L"Software\\Microsoft\\Command Processor";
+  std::vector<RegistryValue> values;
+  BOOL wow64 = FALSE;
+  if (IsWow64Process(GetCurrentProcess(), &wow64) != FALSE && wow64 != FALSE) {
+    values.push_back(ReadRegistryValue(HKEY_LOCAL_MACHINE, L"HKLM", key, name, KEY_WOW64_32KEY));
+    values.back().key += L", 32-bit view, which the launcher's cmd.exe reads";
+    values.push_back(ReadRegistryValue(HKEY_LOCAL_MACHINE, L"HKLM", key, name, KEY_WOW64_64KEY));
+    values.back().key += L", 64-bit view, which 64-bit programs' cmd.exe reads";
+  } else {
+    values.push_back(ReadRegistryValue(HKEY_LOCAL_MACHINE, L"HKLM", key, name));
+  }
+  values.push_back(ReadRegistryValue(HKEY_CURRENT_USER, L"HKCU", key, name));
+  return values;
 }
 
 std::uint32_t WindowsBuild() {

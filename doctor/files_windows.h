@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "install.h"
 #include "owners.h"
 #include "registry_value.h"
 
@@ -15,7 +17,7 @@ namespace dunvelt::doctor {
 bool IsNotThere(DWORD error);
 
 // Opened to read, shared as Windows shares a program it starts, so that what keeps the doctor
-// from reading a file keeps a launch from loading it too.
+// from reading a file keeps a launch from loading it too; however long its full path is.
 UniqueFileHandle OpenToRead(const std::wstring& path);
 
 // A UNC path, \\server\share\..., but not a device or long-path prefix.
@@ -35,6 +37,11 @@ std::wstring FromCodePage(const std::string& bytes, UINT codePage);
 // KEY_WOW64_32KEY, KEY_WOW64_64KEY or 0.
 RegistryValue ReadRegistryValue(HKEY root, const wchar_t* rootName, const std::wstring& key,
                                 const wchar_t* name, REGSAM view = 0);
+
+// A value of cmd.exe's key, Software\Microsoft\Command Processor, everywhere the launcher's cmd.exe
+// reads it: HKLM (on 64-bit Windows its 32-bit view, which the 32-bit launcher's cmd.exe reads, and
+// its 64-bit view), then HKCU.
+std::vector<RegistryValue> CommandProcessorValues(const wchar_t* name);
 
 // The build of Windows, from the kernel itself: GetVersionEx gives what the manifest claims to
 // know, not what runs. 0 when it cannot be read.

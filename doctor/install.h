@@ -2,6 +2,7 @@
 // as the doctor found it. Portable.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "facts_json_fwd.h"
@@ -23,5 +24,13 @@ std::wstring RuntimePath(const Install& install);
 
 // The path of a file of the install, given relative to its folder.
 std::wstring InInstall(const Install& install, const std::wstring& relative);
+
+// MAX_PATH: the most characters of a path, its terminating null among them, that Windows takes
+// from a program that does not declare itself long-path aware.
+inline constexpr std::size_t MaxPath = 260;
+
+// A full, normalised path as Windows reads it however long it is: beyond MAX_PATH, with the
+// extended-length prefix (\\?\C:\..., \\?\UNC\server\share\...); shorter, as it is.
+std::wstring ExtendedLengthPath(const std::wstring& full);
 
 }  // namespace dunvelt::doctor

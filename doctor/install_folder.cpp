@@ -1,19 +1,44 @@
 #include "install_folder.h"
 
 #include "facts_json.h"
+#include "interpreter.h"
+#include "launch_parameters.h"
 #include "text.h"
 
 namespace dunvelt::doctor {
 
-DUNVELT_FACTS_JSON(FolderFacts, path, networkPath, remoteDrive, codePage, outsideCodePage)
+DUNVELT_FACTS_JSON(FolderFacts, path, networkPath, remoteDrive, codePage, outsideCodePage,
+                   uncChecks)
 DUNVELT_FACTS_JSON(ForeignInterpreterFacts, found)
+
+// "Maximum Path Length Limitation" on Microsoft Learn: relative paths are always limited to a
+// total of MAX_PATH characters. The launcher's cmd.exe, which declares no long-path awareness,
+// reaches the runtime by bin\java.exe, relative to the install folder; it is the launcher's one
+// relative name.
+std::size_t LongestFolderForRelativeNames() {
+  const std::size_t longestName = JavaRuntimePath.size();
+  return MaxPath - 1 - 1 - longestName;  // the terminating null, and the backslash between
+}
 
 CheckResult InstallFolderCheck::Judge(const FolderFacts& facts) {
   const FolderFacts& folder = facts;
   CheckResult result;
   Findings& findings = result.findings;
   const Basis path{{"path", folder.path}};
-  if (folder.networkPath) {
+  const RegistryValue* uncAllowed = UncCheckDisabledBy(folder.uncChecks);
+  if (folder.networkPath && uncAllowed != nullptr) {
+    // The interpreter's check confirms that cmd.exe stays there.
+    findings.push_back(Warning(
+        "install.network-path-allowed",
+        L"The install folder " + folder.path +
+            L" is a network path. cmd.exe runs in one only because DisableUNCCheck is set (" +
+            uncAllowed->key +
+            L"), so the launch can work for this user while the share is reachable; without the"
+            L" setting, as for most users, cmd.exe falls back to the Windows folder, and Windows"
+            L" may ask before it starts a program from the network: install the application on a"
+            L" local drive.",
+        {{"path", folder.path}, {"key", uncAllowed->key}}));
+  } else if (folder.networkPath) {
     findings.push_back(Problem("install.network-path",
                                L"The install folder " + folder.path +
                                    L" is a network path. cmd.exe cannot run in one and falls back"
@@ -39,6 +64,30 @@ CheckResult InstallFolderCheck::Judge(const FolderFacts& facts) {
                             L" folder: its path is too long for any program to start in."));
     result.stopsLaunch = true;
     result.leavesOut = {"runtime.start", "interpreter"};
+  }
+  const std::size_t reach = LongestFolderForRelativeNames();
+  if (folder.path.size() > reach && folder.path.size() <= LongestCurrentFolder) {
+    const auto length = static_cast<std::int64_t>(folder.path.size());
+    findings.push_back(Problem(
+        "install.runtime-path-too-long",
+        L"The install folder's path is " + std::to_wstring(length) +
+            L" characters long. cmd.exe can run in it, but reaches the runtime by the relative"
+            L" bin\\java.exe, and Windows resolves a relative path only while the whole of it"
+            L" fits in " +
+            std::to_wstring(MaxPath - 1) + L" characters: here it is " +
+            std::to_wstring(length + 1 + static_cast<std::int64_t>(JavaRuntimePath.size())) +
+            L", so every launch fails to find bin\\java.exe. Install the application in a folder"
+            L" of at most " +
+            std::to_wstring(reach) + L" characters.",
+        {{"path", folder.path},
+         {"length", length},
+         {"longest", static_cast<std::int64_t>(reach)}}));
+    // Started by its full path, past MAX_PATH too, it would fail for the same cause, named twice.
+    findings.push_back(Note("install.runtime-left-out",
+                            L"bin\\java.exe was not started: its path, from the install folder,"
+                            L" is longer than Windows starts a program by."));
+    result.stopsLaunch = true;  // the launch could only fail on it
+    result.leavesOut = {"runtime.start"};
   }
   if (folder.remoteDrive) {
     findings.push_back(Warning("install.network-drive",

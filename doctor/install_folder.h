@@ -10,12 +10,18 @@
 #include "facts_json_fwd.h"
 #include "finding.h"
 #include "install.h"
+#include "registry_value.h"
 
 namespace dunvelt::doctor {
 
 // The longest folder that a program can be started in, without the closing backslash that Windows
 // adds: MAX_PATH less that backslash and the terminating null.
 inline constexpr std::size_t LongestCurrentFolder = 258;
+
+// The longest folder from which the launcher's relative names still reach their files: a relative
+// path is resolved against the current folder, and the whole of it, backslash and terminating
+// null among them, must fit in MAX_PATH.
+std::size_t LongestFolderForRelativeNames();
 
 struct FolderFacts {
   std::wstring path;
@@ -24,6 +30,7 @@ struct FolderFacts {
   std::uint32_t codePage = 0;  // the ANSI code page of this Windows
   // The first name on the path that the code page cannot hold; empty when all fit.
   std::wstring outsideCodePage;
+  std::vector<RegistryValue> uncChecks;  // cmd.exe's DisableUNCCheck, read for a network path
 };
 
 DUNVELT_FACTS_JSON_DECLARE(FolderFacts)

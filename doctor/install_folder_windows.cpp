@@ -40,6 +40,7 @@ FolderFacts InstallFolderCheck::Gather(const Install& install) {
   FolderFacts facts;
   facts.path = install.folder;
   facts.networkPath = IsNetworkPath(install.folder);
+  if (facts.networkPath) facts.uncChecks = CommandProcessorValues(L"DisableUNCCheck");
   facts.remoteDrive =
       !facts.networkPath && GetDriveTypeW(install.folder.substr(0, 3).c_str()) == DRIVE_REMOTE;
   facts.codePage = GetACP();
@@ -50,7 +51,8 @@ FolderFacts InstallFolderCheck::Gather(const Install& install) {
 ForeignInterpreterFacts ForeignInterpreterCheck::Gather(const Install& install) {
   ForeignInterpreterFacts facts;
   WIN32_FIND_DATAW entry;
-  const UniqueFind find(FindFirstFileW(Joined(install.folder, L"cmd.exe").c_str(), &entry));
+  const UniqueFind find(
+      FindFirstFileW(ExtendedLengthPath(Joined(install.folder, L"cmd.exe")).c_str(), &entry));
   if (find && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     facts.found.emplace_back(entry.cFileName);
   }

@@ -7,7 +7,7 @@ namespace dunvelt::doctor {
 
 DUNVELT_FACTS_JSON(InterpreterProbe, installFolder, networkPath, started, startError, ended,
                    deadlineSeconds, endedByDoctor, answered, ranIn, ranInInstallFolder, autoRuns,
-                   disableCmd)
+                   disableCmd, uncChecks)
 
 namespace {
 
@@ -41,7 +41,7 @@ std::wstring AutoRunList(const std::vector<AutoRun>& autoRuns) {
 std::wstring WhyNotInTheFolder(const InterpreterProbe& probe,
                                const std::vector<AutoRun>& autoRuns) {
   std::wstring why;
-  if (probe.networkPath) {
+  if (probe.networkPath && UncCheckDisabledBy(probe.uncChecks) == nullptr) {
     why +=
         L" cmd.exe cannot run in a network path (UNC) and falls back to the Windows folder:"
         L" install the application on a local drive.";
@@ -61,6 +61,16 @@ std::wstring WhyNotInTheFolder(const InterpreterProbe& probe,
 }
 
 }  // namespace
+
+// "CMD.EXE does not support UNC names as the current directory" (Microsoft Support, KB 156276):
+// started in a network path, cmd.exe says so and runs in the Windows folder, unless the DWORD
+// DisableUNCCheck under HKCU or HKLM\Software\Microsoft\Command Processor is 1.
+const RegistryValue* UncCheckDisabledBy(const std::vector<RegistryValue>& values) {
+  for (const RegistryValue& value : values) {
+    if (ValueNumber(value).value_or(0) != 0) return &value;
+  }
+  return nullptr;
+}
 
 CheckResult InterpreterCheck::Judge(const InterpreterProbe& facts) {
   const InterpreterProbe& probe = facts;
@@ -102,7 +112,11 @@ CheckResult InterpreterCheck::Judge(const InterpreterProbe& facts) {
         L"cmd.exe started but did not run its command, so it cannot run the launcher's either." +
             (disabled
                  ? L" The cause is " + policy + L": ask the administrator to lift it for this user."
-                 : std::wstring(L" A policy or a security program may stop it.")),
+             : autoRuns.empty()
+                 ? std::wstring(L" A policy or a security program may stop it.")
+                 : L" cmd.exe runs an AutoRun command before it: " + AutoRunList(autoRuns) +
+                       L". One that ends cmd.exe (exit), or fails, may be why: remove it, and run"
+                       L" the doctor again; otherwise a policy or a security program may stop it."),
         {{"disableCmd", std::int64_t{disableCmd}}}));
     return result;
   }
@@ -116,8 +130,16 @@ CheckResult InterpreterCheck::Judge(const InterpreterProbe& facts) {
     return result;
   }
   result.stopsLaunch = false;
+  // With 1 the policy should have stopped the probe; that it ran tells that this cmd.exe does not
+  // apply it, and the launcher's is the same program.
   findings.push_back(
-      Ok("interpreter.runs", L"cmd.exe runs hidden, through the shell, in the install folder."));
+      Ok("interpreter.runs",
+         L"cmd.exe runs hidden, through the shell, in the install folder." +
+             (disabled ? L" It runs although " + policy +
+                             L" is set to stop it: the cmd.exe here does not apply it, and it is"
+                             L" the one the launcher starts."
+                       : std::wstring()),
+         {{"disableCmd", std::int64_t{disableCmd}}}));
   // Some interpreters (Wine's, older builds) ignore these, so the probe passing does not mean
   // that the user's does.
   for (const AutoRun& autoRun : autoRuns) {
@@ -128,15 +150,13 @@ CheckResult InterpreterCheck::Judge(const InterpreterProbe& facts) {
                                    L" it neither changes the folder nor waits for input.",
                                {{"key", autoRun.where}, {"command", autoRun.command}}));
   }
-  if (disableCmd != 0) {
-    findings.push_back(Warning(
-        "interpreter.disabled-by-policy",
-        L"The policy is set: " + policy +
-            (disabled ? L". With 1, cmd.exe refuses every command, the launcher's too: ask the"
-                        L" administrator to lift it for this user."
-                      : L". With 2, scripts still run; if the application does not start, ask"
-                        L" the administrator to lift it for this user."),
-        {{"disableCmd", std::int64_t{disableCmd}}}));
+  if (disableCmd != 0 && !disabled) {
+    findings.push_back(
+        Warning("interpreter.disabled-by-policy",
+                L"The policy is set: " + policy +
+                    L". With 2, scripts still run; if the application does not start, ask the"
+                    L" administrator to lift it for this user.",
+                {{"disableCmd", std::int64_t{disableCmd}}}));
   }
   return result;
 }

@@ -30,9 +30,14 @@ struct InterpreterProbe {
   // launcher's too; and the "Prevent access to the command prompt" policy.
   std::vector<RegistryValue> autoRuns;
   RegistryValue disableCmd;
+  std::vector<RegistryValue> uncChecks;  // DisableUNCCheck, everywhere cmd.exe reads it
 };
 
 DUNVELT_FACTS_JSON_DECLARE(InterpreterProbe)
+
+// The first of cmd.exe's DisableUNCCheck values that lets it stay in a network path (UNC) it is
+// started in, or null: without one it falls back to the Windows folder.
+const RegistryValue* UncCheckDisabledBy(const std::vector<RegistryValue>& values);
 
 struct InterpreterCheck {
   static constexpr const char* Id = "interpreter";

@@ -15,34 +15,12 @@
 namespace dunvelt::doctor {
 namespace {
 
-// A bound, not an expectation: a loaded machine or a virus scanner can make a start take seconds.
-constexpr DWORD InterpreterDeadlineMs = 10000;
+// A bound, not an expectation: a first start under a virus scanner, on a slow disk, can take tens
+// of seconds, and only what outlasts that is a hang.
+constexpr DWORD InterpreterDeadlineMs = 60000;
 constexpr DWORD MsPerSecond = 1000;
 constexpr DWORD PollMs = 10;
 constexpr std::size_t ReadChunk = 4096;
-
-bool OnSixtyFourBitWindows() {
-  BOOL wow64 = FALSE;
-  return IsWow64Process(GetCurrentProcess(), &wow64) != FALSE && wow64 != FALSE;
-}
-
-// The AutoRun values cmd.exe reads before every command. This doctor is 32-bit like the launcher,
-// so on 64-bit Windows the cmd.exe both start reads HKLM's 32-bit view.
-std::vector<RegistryValue> AutoRuns() {
-  const std::wstring key = L"Software\\Microsoft\\Command Processor";
-  constexpr const wchar_t* Value = L"AutoRun";
-  std::vector<RegistryValue> autoRuns;
-  if (OnSixtyFourBitWindows()) {
-    autoRuns.push_back(ReadRegistryValue(HKEY_LOCAL_MACHINE, L"HKLM", key, Value, KEY_WOW64_32KEY));
-    autoRuns.back().key += L", 32-bit view, which the launcher's cmd.exe reads";
-    autoRuns.push_back(ReadRegistryValue(HKEY_LOCAL_MACHINE, L"HKLM", key, Value, KEY_WOW64_64KEY));
-    autoRuns.back().key += L", 64-bit view, which 64-bit programs' cmd.exe reads";
-  } else {
-    autoRuns.push_back(ReadRegistryValue(HKEY_LOCAL_MACHINE, L"HKLM", key, Value));
-  }
-  autoRuns.push_back(ReadRegistryValue(HKEY_CURRENT_USER, L"HKCU", key, Value));
-  return autoRuns;
-}
 
 // What cmd.exe printed to the pipe, read until it closes the pipe or the deadline: "cmd /U" writes
 // UTF-16, so that any folder's name survives.
@@ -94,7 +72,8 @@ InterpreterProbe InterpreterCheck::Gather(const Install& install) {
   InterpreterProbe probe;
   probe.installFolder = install.folder;
   probe.networkPath = IsNetworkPath(install.folder);
-  probe.autoRuns = AutoRuns();
+  probe.autoRuns = CommandProcessorValues(L"AutoRun");
+  probe.uncChecks = CommandProcessorValues(L"DisableUNCCheck");
   probe.disableCmd = ReadRegistryValue(
       HKEY_CURRENT_USER, L"HKCU", L"Software\\Policies\\Microsoft\\Windows\\System", L"DisableCMD");
   probe.deadlineSeconds = InterpreterDeadlineMs / MsPerSecond;
@@ -114,6 +93,7 @@ InterpreterProbe InterpreterCheck::Gather(const Install& install) {
   BoundedRun run({},
                  ShellStartCommand(SW_HIDE, install.folder, L"cmd.exe", L"/U /C cd >" + pipeName),
                  {}, DETACHED_PROCESS, DeadlineIn(InterpreterDeadlineMs));
+  run.NameInNotices(L"cmd.exe, started as the launcher starts it");
   if (!run.Started()) {
     probe.startError = Describe(run.StartError());
     return probe;

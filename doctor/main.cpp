@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bounded_run.h"
 #include "check_runner.h"
 #include "facts_json.h"
 #include "files_windows.h"
@@ -33,8 +34,8 @@ namespace {
 constexpr int CannotCheck = 2;
 
 // In a console window, the console's own characters; redirected, UTF-8, which any file name fits.
-void Print(const std::wstring& line) {
-  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+void Print(const std::wstring& line, DWORD stream = STD_OUTPUT_HANDLE) {
+  const HANDLE out = GetStdHandle(stream);
   const std::wstring text = line + L"\r\n";
   DWORD mode = 0;
   DWORD written = 0;
@@ -69,7 +70,7 @@ std::wstring Folder(const std::wstring& path) {
 }
 
 bool IsFile(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(ExtendedLengthPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -89,7 +90,7 @@ const std::wstring Usage =
 // says why there is none.
 bool FindInstall(const std::wstring& given, Install& install, std::wstring& error) {
   const std::wstring path = FullPath(given);
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(ExtendedLengthPath(path).c_str());
   if (given.empty() || attributes == INVALID_FILE_ATTRIBUTES) {
     error = L"There is no folder or file " + path + L". " + Usage;
     return false;
@@ -253,6 +254,16 @@ int Judge(const Options& options) {
   }
 }
 
+// On the errors stream, apart from the report; with --json only where that is a console, so that
+// it never lands in a JSON file.
+void PrintWait(const std::wstring& what, DWORD waitedMs, DWORD boundMs) {
+  constexpr DWORD MsPerSecond = 1000;
+  Print(L"  still waiting for " + what + L", " + std::to_wstring(waitedMs / MsPerSecond) +
+            L" s so far, at most " + std::to_wstring((boundMs + MsPerSecond / 2) / MsPerSecond) +
+            L" s",
+        STD_ERROR_HANDLE);
+}
+
 int Run(int argc, wchar_t** argv) {
   Options options;
   std::wstring error;
@@ -261,6 +272,10 @@ int Run(int argc, wchar_t** argv) {
     return CannotCheck;
   }
   if (!options.judge.empty()) return Judge(options);
+  if (DWORD mode = 0;
+      !options.json || GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != FALSE) {
+    SetWaitNotice(PrintWait);
+  }
   // A program that needs a desktop has one started by the first that asks, on some platforms;
   // asked for here, it is never started inside a job of the doctor's, which ends with its check.
   GetDesktopWindow();
@@ -273,6 +288,10 @@ int Run(int argc, wchar_t** argv) {
 }  // namespace dunvelt::doctor
 
 int wmain(int argc, wchar_t** argv) {  // NOLINT(readability-identifier-naming): the platform's
+  // A runtime that misses a DLL, or crashes, would otherwise wait on a message box that nobody
+  // sees, hidden as it runs, until its deadline. "SetErrorMode function" on Microsoft Learn: the
+  // children inherit the error mode, and every program the doctor starts is a child of it.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   if (dunvelt::RunWindowWatchCanaryIfAsked()) return 0;
   if (int code = 0; dunvelt::doctor::RunShellStartIfAsked(argc, argv, code)) return code;
   const bool ownWindow = dunvelt::doctor::InItsOwnWindow();

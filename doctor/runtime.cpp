@@ -15,7 +15,7 @@ DUNVELT_FACTS_JSON(JavaOption, name, value)
 DUNVELT_FACTS_JSON(RuntimeRun, started, startError, ended, deadlineSeconds, exitCode, output,
                    outputCut, endedByDoctor, tookMs)
 DUNVELT_FACTS_JSON(RuntimeProbe, started, startError, ended, deadlineSeconds, exitCode, output,
-                   outputCut, endedByDoctor, tookMs, javaOptions, archive)
+                   outputCut, endedByDoctor, tookMs, javaOptions, consoleOptions, archive)
 
 namespace {
 
@@ -63,6 +63,13 @@ std::wstring OptionsSuspicion(const std::vector<JavaOption>& options) {
          L". Options there can stop every launch: remove them, or fix them.";
 }
 
+std::wstring ValueFor(const std::vector<JavaOption>& options, const std::wstring& name) {
+  for (const JavaOption& option : options) {
+    if (option.name == name) return option.value;
+  }
+  return {};
+}
+
 // Which builds of ARM64 Windows run the image's machine; empty when every build does or none.
 std::wstring Arm64BuildRule(std::uint16_t native, std::uint16_t image) {
   if (native != MachineArm64) return {};
@@ -106,6 +113,57 @@ std::wstring ArchiveOptions(const std::vector<JavaOption>& options) {
          (off && other ? L": remove them." : L": remove it.");
 }
 
+// The NTSTATUS codes that name a fault of the runtime's files rather than of its options.
+constexpr std::uint32_t StatusDllNotFound = 0xC0000135;
+constexpr std::uint32_t StatusInvalidImageFormat = 0xC000007B;
+constexpr std::uint32_t StatusInvalidImageHash = 0xC0000428;
+constexpr std::uint32_t StatusAccessViolation = 0xC0000005;
+
+// A runtime that ended with an NTSTATUS: Windows ended it, mostly before the JVM could say why. The
+// doctor's error mode, which its children inherit, makes such a start end at once instead of
+// waiting on a message box that nobody sees.
+Finding JudgeEndedByWindows(const RuntimeProbe& probe, const std::wstring& asked,
+                            const std::wstring& options) {
+  std::string id = "runtime.ended-by-windows";
+  std::wstring why;
+  switch (probe.exitCode) {
+    case StatusDllNotFound:
+      id = "runtime.dll-missing";
+      why =
+          L" Windows found no DLL that bin\\java.exe, or a DLL it loads, imports: most often one"
+          L" of the runtime's own files in bin (jli.dll, vcruntime140.dll, an api-ms-win-*.dll)"
+          L" that the install left out or a virus scanner quarantined. Ship the runtime whole,"
+          L" and look in the scanner's quarantine.";
+      break;
+    case StatusInvalidImageFormat:
+      id = "runtime.bad-image";
+      why =
+          L" A DLL of the runtime is built for another machine type than java.exe, or damaged:"
+          L" ship the runtime whole, from one build.";
+      break;
+    case StatusInvalidImageHash:
+      id = "runtime.image-hash-refused";
+      why =
+          L" Windows refused the signature of bin\\java.exe or of a DLL it loads, as Smart App"
+          L" Control or an application control policy does: sign the runtime's files, or ask the"
+          L" administrator to allow them.";
+      break;
+    case StatusAccessViolation:
+      id = "runtime.crashed";
+      why =
+          L" The runtime crashed; a damaged file, or a DLL another program injects, can cause it.";
+      break;
+    default:
+      why = L" Windows, not the runtime, chose that code.";
+  }
+  return Problem(
+      id,
+      asked + L" ended with code " + ExitCodeText(probe.exitCode) + L"." +
+          (probe.output.empty() ? L"" : L" It printed: " + FirstLines(probe.output) + L".") + why +
+          options,
+      {{"exitCode", std::int64_t{probe.exitCode}}});
+}
+
 // Run once the dry run has passed. A runtime without a usable archive still starts the
 // application, only slower, so that this is at worst a warning, and never stops the launch check.
 Finding JudgeArchive(const RuntimeProbe& dryRun) {
@@ -139,7 +197,7 @@ Finding JudgeArchive(const RuntimeProbe& dryRun) {
                           ? name + L" maps no class-data archive with the launcher's options:" +
                                 L" started with -Xshare:on, which needs one (java " +
                                 ArchiveRunArguments() + L"), it refused with code " +
-                                std::to_wstring(probe.exitCode) + L": " + FirstLines(probe.output) +
+                                ExitCodeText(probe.exitCode) + L": " + FirstLines(probe.output) +
                                 L"."
                           : name + L" starts without a class-data archive in every launch.";
   text += ArchiveOptions(options);
@@ -287,10 +345,14 @@ CheckResult RuntimeStartCheck::Judge(const RuntimeProbe& facts) {
     findings.push_back(Problem(
         "runtime.hangs",
         asked + L" did not finish within " + std::to_wstring(probe.deadlineSeconds) +
-            L" s: it hangs before the application can start." + EndedByDoctor(probe.endedByDoctor) +
+            L" s, longer than a first start under a virus scanner takes: it likely hangs before"
+            L" the application can start." +
+            EndedByDoctor(probe.endedByDoctor) +
             (probe.output.empty() ? L"" : L" It printed: " + FirstLines(probe.output) + L"") +
             options,
         {{"deadlineSeconds", std::int64_t{probe.deadlineSeconds}}}));
+  } else if (IsErrorStatus(probe.exitCode)) {
+    findings.push_back(JudgeEndedByWindows(probe, asked, options));
   } else if (probe.exitCode != 0) {
     const std::wstring module = Widened(LaunchedModule());
     std::string id = "runtime.refused";
@@ -316,6 +378,18 @@ CheckResult RuntimeStartCheck::Judge(const RuntimeProbe& facts) {
                           name + L" loads the application's module " + Widened(LaunchedModule()) +
                               L" with the launcher's options.",
                           {{"dryRunMs", std::int64_t{probe.tookMs}}}));
+    if (probe.tookMs > SlowStartMs) {
+      findings.push_back(Warning(
+          "runtime.slow-start",
+          asked + L" took " + Seconds(probe.tookMs) + L" to load the application, more than " +
+              Seconds(SlowStartMs) +
+              L": it works, but every start may keep the user waiting as long before the"
+              L" application's window appears, long enough to click again. A virus scanner that"
+              L" checks the runtime's files, a slow or network disk, or a loaded computer slow a"
+              L" first start most; if later starts stay as slow, have the scanner trust the"
+              L" install folder.",
+          {{"dryRunMs", std::int64_t{probe.tookMs}}}));
+    }
     for (const JavaOption& option : probe.javaOptions) {
       findings.push_back(Note("runtime.user-option",
                               L"The runtime also reads " + option.name + L" = " +
@@ -325,6 +399,19 @@ CheckResult RuntimeStartCheck::Judge(const RuntimeProbe& facts) {
                               {{"variable", option.name}}));
     }
     findings.push_back(JudgeArchive(probe));
+  }
+  for (const JavaOption& option : probe.consoleOptions) {
+    findings.push_back(Note(
+        "runtime.console-option",
+        (option.value.empty()
+             ? L"The doctor's console has no " + option.name +
+                   L", which is set for this user: a double-click passes it on"
+             : L"The doctor's console has " + option.name + L" = " + Quoted(option.value) +
+                   L", set in this console only: a double-click does not pass it on") +
+            (ValueFor(probe.javaOptions, option.name).empty()
+                 ? L", so the doctor started the runtime without it, as a launch does."
+                 : L", so the doctor started the runtime with the user's value, as a launch does."),
+        {{"variable", option.name}, {"value", option.value}}));
   }
   return result;
 }

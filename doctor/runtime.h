@@ -77,7 +77,12 @@ std::wstring ConsoleCommand();
 // bench/user-wait.sh (its README, "The user's wait").
 inline constexpr int ArchiveSavesPercent = 35;
 
-// The JVM's environment variables set for the user, which every launch also picks up.
+// A start of the runtime that takes longer than this, by the doctor's clock, is slow enough for a
+// user to click again, although it succeeds.
+inline constexpr std::uint32_t SlowStartMs = 10000;
+
+// The JVM's environment variables that every launch picks up: set for the user, as a double-click
+// has them, or set only in the console the doctor runs in.
 struct JavaOption {
   std::wstring name;  // "JDK_JAVA_OPTIONS", "_JAVA_OPTIONS" or "JAVA_TOOL_OPTIONS"
   std::wstring value;
@@ -101,7 +106,10 @@ struct RuntimeRun {
 // bin\java.exe run on DryRunArguments(), then, only when that ended with 0, on
 // ArchiveRunArguments().
 struct RuntimeProbe : RuntimeRun {
-  std::vector<JavaOption> javaOptions;
+  std::vector<JavaOption> javaOptions;  // the user's, which the probes run with, as a launch does
+  // Where the doctor's console differs from the user's: its value, empty where the console has
+  // taken the user's away. The probes run without these.
+  std::vector<JavaOption> consoleOptions;
   RuntimeRun archive;
 };
 

@@ -99,6 +99,53 @@ std::wstring Hex(std::uint32_t number) {
   return text;
 }
 
+namespace {
+
+// "NTSTATUS Values" on Microsoft Learn ([MS-ERREF] 2.3.1): the codes a program ends with when the
+// loader could not start it, or when it died of a fault it did not handle.
+struct NamedStatus {
+  std::uint32_t code;
+  const wchar_t* name;
+  const wchar_t* meaning;
+};
+constexpr std::array<NamedStatus, 12> NamedStatuses{{
+    {0xC0000005, L"STATUS_ACCESS_VIOLATION", L"an access violation: it crashed"},
+    {0xC0000017, L"STATUS_NO_MEMORY", L"it ran out of memory"},
+    {0xC000001D, L"STATUS_ILLEGAL_INSTRUCTION",
+     L"an instruction that this processor does not have: it is built for a newer one"},
+    {0xC000007B, L"STATUS_INVALID_IMAGE_FORMAT",
+     L"a bad image: one of its DLLs is built for another machine type, or damaged"},
+    {0xC00000FD, L"STATUS_STACK_OVERFLOW", L"a stack overflow: it crashed"},
+    {0xC0000135, L"STATUS_DLL_NOT_FOUND", L"a DLL that it needs was not found"},
+    {0xC0000139, L"STATUS_ENTRYPOINT_NOT_FOUND",
+     L"a DLL that it loads lacks a function it needs: a DLL of another version"},
+    {0xC000013A, L"STATUS_CONTROL_C_EXIT", L"it was ended with Ctrl+C or its console closed"},
+    {0xC0000142, L"STATUS_DLL_INIT_FAILED", L"a DLL that it loads failed to initialise"},
+    {0xC0000409, L"STATUS_STACK_BUFFER_OVERRUN",
+     L"it stopped itself at once on a fault it detected (a fail-fast)"},
+    {0xC0000417, L"STATUS_INVALID_CRUNTIME_PARAMETER",
+     L"its C runtime stopped it on an invalid parameter"},
+    {0xC0000428, L"STATUS_INVALID_IMAGE_HASH",
+     L"an invalid image hash: Windows refused the signature of it or of one of its DLLs"},
+}};
+
+}  // namespace
+
+bool IsErrorStatus(std::uint32_t code) {
+  constexpr std::uint32_t Severity = 0xC0000000;
+  return (code & Severity) == Severity;
+}
+
+std::wstring ExitCodeText(std::uint32_t code) {
+  for (const NamedStatus& status : NamedStatuses) {
+    if (status.code == code) {
+      return Hex(code) + L" (" + status.name + L": " + status.meaning + L")";
+    }
+  }
+  if (IsErrorStatus(code)) return Hex(code) + L" (an NTSTATUS: Windows ended it on an error)";
+  return std::to_wstring(code);
+}
+
 bool LeadingNumber(std::wstring_view text, std::uint32_t& number) {
   constexpr std::size_t MostDigits = 9;
   constexpr std::uint32_t Base = 10;

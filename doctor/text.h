@@ -31,6 +31,14 @@ std::wstring Seconds(std::uint32_t ms);
 // "0x80092026", as Windows shows its error codes.
 std::wstring Hex(std::uint32_t number);
 
+// A program's exit code as a report names it: "7"; and one of the NTSTATUS codes with which Windows
+// ends a program that could not load or that failed, in hex with its meaning:
+// "0xC0000135 (STATUS_DLL_NOT_FOUND: a DLL that it needs was not found)".
+std::wstring ExitCodeText(std::uint32_t code);
+
+// Whether Windows, not the program, chose the exit code: an NTSTATUS of an error.
+bool IsErrorStatus(std::uint32_t code);
+
 // Decimal digits at the start of the text, as a number; false when there are none or too many.
 bool LeadingNumber(std::wstring_view text, std::uint32_t& number);
 

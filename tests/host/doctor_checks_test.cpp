@@ -92,9 +92,21 @@ TEST_F(RuntimeImage, JudgesX64OnArm64WindowsByItsBuild) {
 
 TEST(Folder, NamesAPathTooLongToStartInAndNamesOutsideTheCodePage) {
   FolderFacts folder;
-  folder.path = L"C:\\" + std::wstring(255, L'a');  // 258 characters: the longest that works
+  folder.path = L"C:\\" + std::wstring(243, L'a');  // 246 characters: the longest that works
   folder.codePage = 1252;
   EXPECT_EQ(Outline(InstallFolderCheck::Judge(folder)), "OK install.folder-ok");
+  // cmd.exe runs in it, but the relative bin\java.exe, 13 more with its backslash, is past
+  // MAX_PATH.
+  for (const std::size_t length : {247, 258}) {
+    folder.path.resize(length, L'a');
+    const CheckResult result = InstallFolderCheck::Judge(folder);
+    EXPECT_EQ(Outline(result),
+              "PROBLEM install.runtime-path-too-long, NOTE install.runtime-left-out; stops the "
+              "launch; leaves out runtime.start");
+    EXPECT_EQ(Number(result, "install.runtime-path-too-long", "longest"), 246);
+    EXPECT_TRUE(Says(result, "install.runtime-path-too-long",
+                     L"fits in 259 characters: here it is " + std::to_wstring(length + 13)));
+  }
   folder.path += L"a";
   // Neither probe is started in it: both would only fail on the same cause.
   EXPECT_EQ(Outline(InstallFolderCheck::Judge(folder)),
@@ -111,6 +123,18 @@ TEST(Folder, NamesAPathTooLongToStartInAndNamesOutsideTheCodePage) {
   folder.path = L"\\\\server\\share\\Orbisk";
   EXPECT_EQ(Outline(InstallFolderCheck::Judge(folder)),
             "PROBLEM install.network-path; stops the launch");  // and nothing beside
+}
+
+// Past MAX_PATH the doctor reads a file through the extended-length prefix, never taking a long
+// path for a missing file; a short one stays as it is.
+TEST(Folder, ReadsPathsOfAnyLength) {
+  const std::wstring folder = L"C:\\" + std::wstring(250, L'a');
+  EXPECT_EQ(ExtendedLengthPath(folder), folder);
+  const std::wstring runtime = RuntimePath({folder, {}});
+  EXPECT_EQ(ExtendedLengthPath(runtime), L"\\\\?\\" + runtime);
+  EXPECT_EQ(ExtendedLengthPath(ExtendedLengthPath(runtime)), L"\\\\?\\" + runtime);
+  const std::wstring share = L"\\\\server\\share\\" + std::wstring(250, L'a');
+  EXPECT_EQ(ExtendedLengthPath(share), L"\\\\?\\UNC\\server\\share\\" + std::wstring(250, L'a'));
 }
 
 // The launcher asks the shell for a bare cmd.exe, which Windows looks for in its folder first.
@@ -248,10 +272,66 @@ TEST_F(RuntimeStart, SaysWhatHungAndWhatTheDoctorEnded) {
   const CheckResult result = Judged();
   EXPECT_EQ(Outline(result), "PROBLEM runtime.hangs; stops the launch");
   EXPECT_EQ(Number(result, "runtime.hangs", "deadlineSeconds"), 10);
+  EXPECT_TRUE(Says(result, "runtime.hangs", L"it likely hangs"));
   EXPECT_EQ(EndedByDoctor(probe.endedByDoctor),
             L" The doctor ended what was still running: java.exe, java.exe.");
   EXPECT_TRUE(Says(result, "runtime.hangs", EndedByDoctor(probe.endedByDoctor)));
   EXPECT_LT(result.findings[0].text.size(), 1000U);  // a flood is not copied into the report
+}
+
+// An NTSTATUS is Windows' verdict on the runtime's files, not the JVM's on its options: named in
+// hex with what it means, where a plain code stays a number.
+TEST_F(RuntimeStart, NamesTheCodesWithWhichWindowsEndsARuntime) {
+  probe.exitCode = 0xC0000135;
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.dll-missing; stops the launch");
+  EXPECT_TRUE(Says(Judged(), "runtime.dll-missing",
+                   L"ended with code 0xC0000135 (STATUS_DLL_NOT_FOUND: a DLL that it needs was"
+                   L" not found)."));
+  probe.exitCode = 0xC000007B;
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.bad-image; stops the launch");
+  probe.exitCode = 0xC0000428;
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.image-hash-refused; stops the launch");
+  probe.exitCode = 0xC0000005;
+  EXPECT_EQ(Number(Judged(), "runtime.crashed", "exitCode"), 0xC0000005);
+  probe.exitCode = 0xC0001234;
+  EXPECT_EQ(Outline(Judged()), "PROBLEM runtime.ended-by-windows; stops the launch");
+  EXPECT_EQ(ExitCodeText(0xC0000409).rfind(L"0xC0000409 (STATUS_STACK_BUFFER_OVERRUN: ", 0), 0U);
+  EXPECT_EQ(ExitCodeText(0xC0000142).rfind(L"0xC0000142 (STATUS_DLL_INIT_FAILED: ", 0), 0U);
+  EXPECT_EQ(ExitCodeText(1), L"1");
+  EXPECT_EQ(ExitCodeText(0x80000003), L"2147483651");  // a warning status, rarely an exit code
+}
+
+// Slow is not hanging: a start that succeeds late is a warning with its time, and only what
+// outlasts the deadline is called a hang.
+TEST_F(RuntimeStart, WarnsOfASlowStartWithItsTime) {
+  probe.tookMs = SlowStartMs;
+  EXPECT_EQ(Outline(Judged()), "OK runtime.starts, OK runtime.archive-ok");
+  probe.tookMs = 15140;
+  EXPECT_EQ(Outline(Judged()),
+            "OK runtime.starts, WARNING runtime.slow-start, OK runtime.archive-ok");
+  EXPECT_EQ(Number(Judged(), "runtime.slow-start", "dryRunMs"), 15140);
+  EXPECT_TRUE(Says(Judged(), "runtime.slow-start", L"took 15.1 s"));
+}
+
+// The probes run with the user's variables, as a double-click has them; the console's own are
+// told apart, and never called the user's.
+TEST_F(RuntimeStart, TellsTheConsolesJavaOptionsFromTheUsers) {
+  probe.javaOptions = {{L"JAVA_TOOL_OPTIONS", L"-Xmx2g"}};
+  probe.consoleOptions = {{L"_JAVA_OPTIONS", L"-Xshare:off"}, {L"JAVA_TOOL_OPTIONS", L""}};
+  const CheckResult result = Judged();
+  EXPECT_EQ(Outline(result),
+            "OK runtime.starts, NOTE runtime.user-option, OK runtime.archive-ok, NOTE "
+            "runtime.console-option, NOTE runtime.console-option");
+  EXPECT_EQ(Text(result, "runtime.user-option", "variable"), L"JAVA_TOOL_OPTIONS");
+  EXPECT_TRUE(Says(result, "runtime.console-option",
+                   L"_JAVA_OPTIONS = \"-Xshare:off\", set in this console only"));
+  EXPECT_TRUE(Says(result, "runtime.console-option", L"runtime without it"));
+  EXPECT_NE(result.findings[4].text.find(L"has no JAVA_TOOL_OPTIONS, which is set for this user"),
+            std::wstring::npos);
+  // A console-only -Xshare:off is no reason to warn of the archive: a launch never has it.
+  EXPECT_FALSE(Has(result, "runtime.no-archive", Verdict::Warning));
+  probe.exitCode = 1;
+  EXPECT_FALSE(Says(Judged(), "runtime.refused", L"-Xshare:off"));
 }
 
 TEST(CommandLine, QuotesWhatArgvReadsBackAsOneArgument) {
@@ -277,14 +357,45 @@ class Interpreter : public ::testing::Test {
 TEST_F(Interpreter, WarnsOfWhatItsInterpreterMayIgnoreWhenTheProbePasses) {
   const RegistryValue absent{L"HKLM", L"AutoRun", false, 0, {}, L""};
   probe.autoRuns = {RegSz(L"cd /d %USERPROFILE%"), absent, RegSz(L"")};
-  probe.disableCmd = RegDword(1);
+  probe.disableCmd = RegDword(2);
   const CheckResult result = Judged();
   EXPECT_EQ(
       Outline(result),
       "OK interpreter.runs, WARNING interpreter.autorun, WARNING interpreter.disabled-by-policy");
   EXPECT_EQ(Text(result, "interpreter.autorun", "command"), L"cd /d %USERPROFILE%");
   EXPECT_EQ(Text(result, "interpreter.autorun", "key"), L"HKCU");
-  EXPECT_EQ(Number(result, "interpreter.disabled-by-policy", "disableCmd"), 1);
+  EXPECT_EQ(Number(result, "interpreter.disabled-by-policy", "disableCmd"), 2);
+}
+
+// With 1 the policy refuses every command; a cmd.exe that ran the probe all the same is the one
+// the launcher starts, so the verdict is that it runs, and why the policy did not stop it.
+TEST_F(Interpreter, SaysOnceThatItRunsWhereThePolicyDidNotStopIt) {
+  probe.disableCmd = RegDword(1);
+  const CheckResult result = Judged();
+  EXPECT_EQ(Outline(result), "OK interpreter.runs");
+  EXPECT_EQ(Number(result, "interpreter.runs", "disableCmd"), 1);
+  EXPECT_TRUE(Says(result, "interpreter.runs", L"the cmd.exe here does not apply it"));
+}
+
+// DisableUNCCheck lets cmd.exe stay in a network path: a warning, and the interpreter's probe
+// decides; without it the folder stops every launch.
+TEST_F(Interpreter, HonoursDisableUncCheckInANetworkPath) {
+  FolderFacts folder;
+  folder.path = LR"(\\server\share\Orbisk)";
+  folder.networkPath = true;
+  folder.uncChecks = {RegDword(0, L"HKLM"), RegDword(1)};
+  const CheckResult allowed = InstallFolderCheck::Judge(folder);
+  EXPECT_EQ(Outline(allowed), "WARNING install.network-path-allowed");
+  EXPECT_EQ(Text(allowed, "install.network-path-allowed", "key"), L"HKCU");
+  folder.uncChecks = {RegDword(0, L"HKLM"), RegSz(L"")};
+  EXPECT_EQ(Outline(InstallFolderCheck::Judge(folder)),
+            "PROBLEM install.network-path; stops the launch");
+  probe.networkPath = true;
+  probe.ranInInstallFolder = false;
+  probe.ranIn = LR"(C:\Windows)";
+  EXPECT_TRUE(Says(Judged(), "interpreter.elsewhere", L"(UNC)"));
+  probe.uncChecks = {RegDword(1, L"HKLM")};
+  EXPECT_FALSE(Says(Judged(), "interpreter.elsewhere", L"(UNC)"));
 }
 
 TEST_F(Interpreter, NamesTheCauseWhenItRanElsewhere) {
@@ -318,6 +429,12 @@ TEST_F(Interpreter, BlamesThePolicyWhenItRanNothing) {
   probe.disableCmd = RegSz(L"1");  // as a policy file may have written it
   EXPECT_EQ(Outline(Judged()), "PROBLEM interpreter.no-answer; stops the launch");
   EXPECT_EQ(Number(Judged(), "interpreter.no-answer", "disableCmd"), 1);
+  // Without the policy, an AutoRun command that ends cmd.exe first is a suspect.
+  probe.disableCmd = {};
+  EXPECT_FALSE(Says(Judged(), "interpreter.no-answer", L"AutoRun"));
+  probe.autoRuns = {RegSz(L"exit")};
+  EXPECT_TRUE(
+      Says(Judged(), "interpreter.no-answer", L"AutoRun command before it: \"exit\" in HKCU"));
 }
 
 // Fleet tools run scripts as SYSTEM, services run in session 0, and only WinSta0 has a desktop

@@ -7,8 +7,11 @@
 // the launcher's options and records nothing; then, as DUNVELT_STANDIN_DRY_RUN says, it ends at
 // once, "hang"s with a child of its own, or "flood"s its output; without the module orbisk in
 // DUNVELT_STANDIN_MODULES, when that is set, it says what the JVM says; given -Xshare:on with
-// DUNVELT_STANDIN_SHARE=none, it refuses as a JVM without a class-data archive does. Named cmd.exe,
-// it waits for input that never comes.
+// DUNVELT_STANDIN_SHARE=none, it refuses as a JVM without a class-data archive does; "slow", it
+// answers after DUNVELT_STANDIN_DELAY_MS, as a first start under a virus scanner does, and only
+// without -Xshare:on, the second start. It refuses an option -XX:+StandInRefuses in the JVM's
+// variables as a JVM refuses one it does not know. Named cmd.exe, it waits for input that never
+// comes. Built with DUNVELT_STANDIN_NEEDS_DLL, it imports a DLL that no install has.
 #include <windows.h>
 
 #include <cwctype>
@@ -58,7 +61,27 @@ unsigned long long HeapMb(int argc, wchar_t** argv) {
   return 0;
 }
 
+#ifdef DUNVELT_STANDIN_NEEDS_DLL
+extern "C" __declspec(dllimport) int DunveltStandInNeeds();
+#endif
+
+// As the JVM reads its variables before its command line.
+bool VariablesRefuse() {
+  for (const wchar_t* name : {L"JDK_JAVA_OPTIONS", L"_JAVA_OPTIONS", L"JAVA_TOOL_OPTIONS"}) {
+    const std::wstring value = Variable(name);
+    if (value.empty()) continue;
+    Say("Picked up " + Utf8(name) + ": " + Utf8(value) + "\r\n");
+    if (value.find(L"-XX:+StandInRefuses") != std::wstring::npos) {
+      Say("Unrecognized VM option 'StandInRefuses'\r\n"
+          "Error: Could not create the Java Virtual Machine.\r\n");
+      return true;
+    }
+  }
+  return false;
+}
+
 int DryRun(int argc, wchar_t** argv) {
+  if (VariablesRefuse()) return 1;
   if (!Has(argc, argv, L"-Xmx1g") || !Has(argc, argv, L"-Dprism.order=sw") ||
       !Has(argc, argv, L"orbisk/com.varkelund.orbiskapp.Main")) {
     Say("Error: the stand-in was not given the launcher's options\r\n");
@@ -92,6 +115,8 @@ int DryRun(int argc, wchar_t** argv) {
       CloseHandle(child.hProcess);
     }
     Sleep(LongestStay);
+  } else if (mode == L"slow" && !Has(argc, argv, L"-Xshare:on")) {
+    Sleep(std::wcstoul(Variable(L"DUNVELT_STANDIN_DELAY_MS").c_str(), nullptr, 10));
   } else if (mode == L"flood") {
     const std::string line(1000, 'x');
     for (const ULONGLONG end = GetTickCount64() + LongestStay; GetTickCount64() < end;)
@@ -110,6 +135,9 @@ bool IsInterpreter() {
 }
 
 int wmain(int argc, wchar_t** argv) {
+#ifdef DUNVELT_STANDIN_NEEDS_DLL
+  if (argc < 0) return DunveltStandInNeeds();  // never called: the import alone is the point
+#endif
   if (IsInterpreter()) {
     char key = 0;
     DWORD got = 0;

@@ -42,5 +42,27 @@ printf '%s\n' "$report" | grep -q "^PROBLEM: The install folder's path is ${#win
   fail "the doctor did not name the folder's length"
 printf '%s\n' "$report" | grep -q "^NOTE: Neither bin.java.exe nor cmd.exe was started" ||
   fail "the doctor did not say that it started nothing there"
+
+# A folder of 250 characters: cmd.exe can run in it, but the relative bin\java.exe, 263 characters
+# in all, is past MAX_PATH. The doctor names that, and still reads the runtime there as it is.
+near="$build/tests/wine/work/long-path-near/"
+rm -rf "$near"
+near="$near$(printf '%0*d' $((248 - ${#near})) 0 | tr 0 n)"  # Z: makes it 250 for Windows
+mkdir -p "$near/bin"
+cp "$build/Dunvelt.exe" "$near/"
+cp "$build/tests/wine/${DUNVELT_STANDIN:-java-standin.exe}" "$near/bin/java.exe"
+near_windows="Z:$(printf '%s' "$near" | tr / "\\\\")"
+status=0
+report=$(timeout 240 wine "$build/Dunvelt-doctor.exe" "$near_windows" 2>&1) || status=$?
+printf '%s\n' "$report" | sed 's/^/doctor: /'
+[ "$status" -eq 1 ] || fail "the doctor's exit code $status for ${#near_windows} characters"
+printf '%s\n' "$report" |
+  grep -q "^PROBLEM: The install folder's path is ${#near_windows} characters long. cmd.exe can run" ||
+  fail "the doctor did not name the runtime's path as too long"
+printf '%s\n' "$report" | grep -q "^NOTE: .*\[install.runtime-left-out\]" ||
+  fail "the doctor did not say that it left the runtime's start out"
+printf '%s\n' "$report" | grep -q "^OK: .*\[runtime.image-ok\]" ||
+  fail "the doctor did not read bin\\java.exe in a folder of ${#near_windows} characters"
+rm -rf "$near"
 echo "long-path (${#folder} characters): $failures failed"
 [ "$failures" -eq 0 ]
