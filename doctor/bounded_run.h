@@ -44,6 +44,10 @@ class BoundedRun {
   ~BoundedRun();
 
   [[nodiscard]] bool Started() const { return started_; }
+  // The doctor runs inside a job that neither lets the program break away nor takes a job
+  // inside it: the program runs without the doctor's job, followed by its own handle only, and
+  // what it starts is neither seen nor ended by the doctor.
+  [[nodiscard]] bool WithoutOwnJob() const { return withoutOwnJob_; }
   [[nodiscard]] const PlatformError& StartError() const { return startError_; }
 
   // Takes in what happened, waiting at most `waitMs` and never past the deadline for the first
@@ -72,11 +76,13 @@ class BoundedRun {
   std::vector<std::wstring> EndTree();
 
   // Leaves what runs now running when the doctor ends: the application a launch check started.
+  // Its job no longer reports to the doctor, and what it starts from now on leaves the job.
   void LetGo();
 
  private:
   void ReadOutput();
   void ReadAnnouncements(DWORD waitMs);
+  void ReadJobList();
   void Follow(DWORD id);
 
   ULONGLONG deadline_;
@@ -85,6 +91,7 @@ class BoundedRun {
   UniqueHandle reading_;
   UniqueHandle program_;
   bool started_ = false;
+  bool withoutOwnJob_ = false;
   PlatformError startError_;
   bool letGo_ = false;
   std::string output_;

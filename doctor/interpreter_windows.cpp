@@ -57,7 +57,12 @@ std::wstring ReadPipe(HANDLE pipe, BoundedRun& run) {
       run.Poll(0);
       if (run.DeadlinePassed() || run.TreeEnded()) {
         if (WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0) return true;
-        CancelIo(pipe);
+        // "CancelIoEx function" on Microsoft Learn: the cancel is only asked for; the operation
+        // may still write into the OVERLAPPED and the buffer until it completes, so wait for it.
+        DWORD ignored = 0;
+        if (CancelIoEx(pipe, &overlapped) != FALSE) {
+          GetOverlappedResult(pipe, &overlapped, &ignored, TRUE);
+        }
         return false;
       }
     }
@@ -69,7 +74,7 @@ std::wstring ReadPipe(HANDLE pipe, BoundedRun& run) {
   }
   std::string bytes;
   std::array<char, ReadChunk> buffer{};
-  while (bytes.size() < OutputCap) {
+  while (bytes.size() < OutputCap && !run.DeadlinePassed()) {
     DWORD got = 0;
     ResetEvent(event.get());
     if (ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &got, &overlapped) ==
