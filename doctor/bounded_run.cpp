@@ -1,5 +1,8 @@
 #include "bounded_run.h"
 
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <array>
 #include <memory>
@@ -157,9 +160,9 @@ DWORD BoundedRun::ProgramExitCode() const {
 
 bool BoundedRun::TreeEnded() const {
   if (!started_) return true;
-  if (withoutOwnJob_) return Ended(program_.get());
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
-  if (QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation, &accounting,
+  if (withoutOwnJob_ ||
+      QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation, &accounting,
                                 sizeof accounting, nullptr) == FALSE) {
     // Without the job's count, the processes it announced tell.
     return std::all_of(tree_.begin(), tree_.end(), [](const TreeProcess& process) {
@@ -234,7 +237,10 @@ void BoundedRun::ReadAnnouncements(DWORD waitMs) {
 // "JOBOBJECT_ASSOCIATE_COMPLETION_PORT structure" on Microsoft Learn: the job's messages are
 // notices whose delivery is not guaranteed, so the job's own list of its processes is read too.
 void BoundedRun::ReadJobList() {
-  if (withoutOwnJob_) return;
+  if (withoutOwnJob_) {
+    ReadDescendants();
+    return;
+  }
   constexpr DWORD MostListed = 256;
   // The list's header and its ids, in storage aligned as the ids are.
   std::array<ULONG_PTR, MostListed + 2> storage{};
@@ -251,16 +257,49 @@ void BoundedRun::ReadJobList() {
   for (DWORD i = 0; i < listed; ++i) Follow(static_cast<DWORD>(ids[i]));
 }
 
+// Without a job of its own, the doctor follows the program's descendants by the parent each was
+// started by: an id of a followed process, whose handle the doctor holds, is no other's.
+void BoundedRun::ReadDescendants() {
+  const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return;
+  std::vector<PROCESSENTRY32W> entries;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more != FALSE;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    entries.push_back(entry);
+  }
+  const auto followed = [this](DWORD id) {
+    return std::any_of(tree_.begin(), tree_.end(),
+                       [&](const TreeProcess& process) { return process.id == id; });
+  };
+  // Until a pass adds nobody: a grandchild may be listed before its parent.
+  for (bool added = true; added;) {
+    added = false;
+    for (const PROCESSENTRY32W& listed : entries) {
+      if (!followed(listed.th32ProcessID) && followed(listed.th32ParentProcessID)) {
+        Follow(listed.th32ProcessID);
+        added = true;
+      }
+    }
+  }
+}
+
 void BoundedRun::Follow(DWORD id) {
   if (std::any_of(tree_.begin(), tree_.end(),
                   [&](const TreeProcess& process) { return process.id == id; })) {
     return;
   }
-  TreeProcess process{
-      id,
-      {},
-      UniqueHandle(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id))};
-  if (process.handle) {
+  // Without the job to end them, the doctor ends what it followed one by one.
+  const DWORD access =
+      PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | (withoutOwnJob_ ? PROCESS_TERMINATE : 0);
+  TreeProcess process{id, {}, UniqueHandle(OpenProcess(access, FALSE, id))};
+  if (!process.handle && withoutOwnJob_) {
+    process.handle.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
+  }
+  if (process.handle && withoutOwnJob_) {
+    process.image = ImageOf(process.handle.get());
+  } else if (process.handle) {
     // An id read after its process ended may be another's by now: only one in the job counts.
     BOOL inJob = TRUE;
     if (IsProcessInJob(process.handle.get(), job_.get(), &inJob) != FALSE && inJob == FALSE) {

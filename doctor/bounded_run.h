@@ -45,8 +45,8 @@ class BoundedRun {
 
   [[nodiscard]] bool Started() const { return started_; }
   // The doctor runs inside a job that neither lets the program break away nor takes a job
-  // inside it: the program runs without the doctor's job, followed by its own handle only, and
-  // what it starts is neither seen nor ended by the doctor.
+  // inside it: the program runs without the doctor's job, and what it starts is followed by
+  // the parent each was started by, and ended one by one, where the doctor may.
   [[nodiscard]] bool WithoutOwnJob() const { return withoutOwnJob_; }
   [[nodiscard]] const PlatformError& StartError() const { return startError_; }
 
@@ -83,6 +83,7 @@ class BoundedRun {
   void ReadOutput();
   void ReadAnnouncements(DWORD waitMs);
   void ReadJobList();
+  void ReadDescendants();
   void Follow(DWORD id);
 
   ULONGLONG deadline_;
