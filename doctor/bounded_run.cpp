@@ -30,6 +30,15 @@ struct AttributeListDeleter {
 
 }  // namespace
 
+// "CancelIoEx function" on Microsoft Learn: the cancel is only asked for; the operation may
+// still write into the OVERLAPPED and the buffer until it completes, so it is waited for.
+void CancelAndWait(HANDLE file, OVERLAPPED& overlapped) {
+  DWORD ignored = 0;
+  if (CancelIoEx(file, &overlapped) != FALSE) {
+    GetOverlappedResult(file, &overlapped, &ignored, TRUE);
+  }
+}
+
 BoundedRun::BoundedRun(const std::wstring& application, std::wstring commandLine,
                        const std::wstring& folder, DWORD creationFlags, ULONGLONG deadlineTick)
     : deadline_(deadlineTick),

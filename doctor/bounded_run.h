@@ -30,6 +30,10 @@ struct TreeProcess {
 inline ULONGLONG DeadlineIn(DWORD ms) { return GetTickCount64() + ms; }
 inline DWORD ElapsedMs(ULONGLONG since) { return static_cast<DWORD>(GetTickCount64() - since); }
 
+// Cancels the file's pending operation and waits until it has completed: only then are its
+// OVERLAPPED and buffer free to go.
+void CancelAndWait(HANDLE file, OVERLAPPED& overlapped);
+
 class BoundedRun {
  public:
   // Starts the command line (its program in `application`, a full path, or searched for when

@@ -57,12 +57,7 @@ std::wstring ReadPipe(HANDLE pipe, BoundedRun& run) {
       run.Poll(0);
       if (run.DeadlinePassed() || run.TreeEnded()) {
         if (WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0) return true;
-        // "CancelIoEx function" on Microsoft Learn: the cancel is only asked for; the operation
-        // may still write into the OVERLAPPED and the buffer until it completes, so wait for it.
-        DWORD ignored = 0;
-        if (CancelIoEx(pipe, &overlapped) != FALSE) {
-          GetOverlappedResult(pipe, &overlapped, &ignored, TRUE);
-        }
+        CancelAndWait(pipe, overlapped);
         return false;
       }
     }
