@@ -1,5 +1,8 @@
 #include "bounded_run.h"
 
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <array>
 #include <memory>
@@ -28,6 +31,15 @@ struct AttributeListDeleter {
 };
 
 }  // namespace
+
+// "CancelIoEx function" on Microsoft Learn: the cancel is only asked for; the operation may
+// still write into the OVERLAPPED and the buffer until it completes, so it is waited for.
+void CancelAndWait(HANDLE file, OVERLAPPED& overlapped) {
+  DWORD ignored = 0;
+  if (CancelIoEx(file, &overlapped) != FALSE) {
+    GetOverlappedResult(file, &overlapped, &ignored, TRUE);
+  }
+}
 
 BoundedRun::BoundedRun(const std::wstring& application, std::wstring commandLine,
                        const std::wstring& folder, DWORD creationFlags, ULONGLONG deadlineTick)
@@ -102,22 +114,32 @@ BoundedRun::BoundedRun(const std::wstring& application, std::wstring commandLine
   startup.StartupInfo.hStdError = writeEnd;
   startup.lpAttributeList = attributes.get();
   PROCESS_INFORMATION process{};
-  if (CreateProcessW(
-          application.empty() ? nullptr : application.c_str(), commandLine.data(), nullptr, nullptr,
-          TRUE, creationFlags | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr,
-          folder.empty() ? nullptr : folder.c_str(), &startup.StartupInfo, &process) == FALSE) {
+  const auto create = [&](DWORD extraFlags) {
+    return CreateProcessW(
+               application.empty() ? nullptr : application.c_str(), commandLine.data(), nullptr,
+               nullptr, TRUE,
+               creationFlags | extraFlags | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
+               nullptr, folder.empty() ? nullptr : folder.c_str(), &startup.StartupInfo,
+               &process) != FALSE;
+  };
+  // Started by a scheduled task or a build agent, the doctor is in a job of theirs: where it
+  // allows, the program leaves it, so that it is held by the doctor's job alone and the
+  // application a launch leaves running does not end with the task. "Job Objects" on Microsoft
+  // Learn: a job that does not allow breakaway refuses CREATE_BREAKAWAY_FROM_JOB.
+  BOOL inJob = FALSE;
+  const bool breakAway =
+      IsProcessInJob(GetCurrentProcess(), nullptr, &inJob) != FALSE && inJob != FALSE;
+  if (!(breakAway && create(CREATE_BREAKAWAY_FROM_JOB)) && !create(0)) {
     failed(L"CreateProcessW");
     return;
   }
   program_.reset(process.hProcess);
   const UniqueHandle thread(process.hThread);
   // Inside the job before it runs a single instruction, so that nothing it starts escapes.
-  if (AssignProcessToJobObject(job_.get(), process.hProcess) == FALSE) {
-    failed(L"AssignProcessToJobObject");
-    TerminateProcess(process.hProcess, 1);
-    program_.reset();
-    return;
-  }
+  // "AssignProcessToJobObject function" on Microsoft Learn: a process already in a job joins
+  // another only where jobs nest (Windows 8 on) and neither has UI limits; else it runs without
+  // the doctor's job, which the doctor says, rather than not at all.
+  if (AssignProcessToJobObject(job_.get(), process.hProcess) == FALSE) withoutOwnJob_ = true;
   tree_.push_back({process.dwProcessId, ImageOf(process.hProcess), UniqueHandle()});
   if (HANDLE own = nullptr;
       DuplicateHandle(GetCurrentProcess(), process.hProcess, GetCurrentProcess(), &own, 0, FALSE,
@@ -150,7 +172,8 @@ DWORD BoundedRun::ProgramExitCode() const {
 bool BoundedRun::TreeEnded() const {
   if (!started_) return true;
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
-  if (QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation, &accounting,
+  if (withoutOwnJob_ ||
+      QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation, &accounting,
                                 sizeof accounting, nullptr) == FALSE) {
     // Without the job's count, the processes it announced tell.
     return std::all_of(tree_.begin(), tree_.end(), [](const TreeProcess& process) {
@@ -163,6 +186,7 @@ bool BoundedRun::TreeEnded() const {
 void BoundedRun::Poll(DWORD waitMs) {
   if (!started_) return;
   ReadAnnouncements(std::min(waitMs, MsLeft()));
+  ReadJobList();
   ReadOutput();
   // A process announced the moment it was made may not tell its image yet.
   for (TreeProcess& process : tree_) {
@@ -198,16 +222,22 @@ bool BoundedRun::WaitForTree() {
 
 // Only what the pipe holds is read, never waited for: a process of the job that holds the pipe
 // open must not keep the doctor, and the doctor's thread is never left inside a read.
+// A program that writes as fast as the doctor reads must not keep it here either: one call reads
+// at most what a full pipe holds, and nothing once the deadline has passed.
 void BoundedRun::ReadOutput() {
   std::array<char, ReadChunk> buffer{};
   DWORD available = 0;
   DWORD got = 0;
-  while (PeekNamedPipe(reading_.get(), nullptr, 0, nullptr, &available, nullptr) != FALSE &&
+  constexpr std::size_t MostPerCall = 16 * ReadChunk;
+  std::size_t read = 0;
+  while (read < MostPerCall && (read == 0 || !DeadlinePassed()) &&
+         PeekNamedPipe(reading_.get(), nullptr, 0, nullptr, &available, nullptr) != FALSE &&
          available > 0 &&
          ReadFile(reading_.get(), buffer.data(),
                   std::min<DWORD>(available, static_cast<DWORD>(buffer.size())), &got,
                   nullptr) != FALSE &&
          got > 0) {
+    read += got;
     const std::size_t kept = std::min<std::size_t>(got, OutputCap - output_.size());
     output_.append(buffer.data(), kept);
     // Read on and dropped, so that a flooding program is not stopped by a full pipe.
@@ -227,16 +257,79 @@ void BoundedRun::ReadAnnouncements(DWORD waitMs) {
   }
 }
 
+// "JOBOBJECT_ASSOCIATE_COMPLETION_PORT structure" on Microsoft Learn: the job's messages are
+// notices whose delivery is not guaranteed, so the job's own list of its processes is read too.
+void BoundedRun::ReadJobList() {
+  if (withoutOwnJob_) {
+    ReadDescendants();
+    return;
+  }
+  constexpr DWORD MostListed = 256;
+  // The list's header and its ids, in storage aligned as the ids are.
+  std::array<ULONG_PTR, MostListed + 2> storage{};
+  auto* list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(storage.data());
+  list->NumberOfAssignedProcesses = MostListed;
+  // Too many for the list fails with ERROR_MORE_DATA and still lists the first ones.
+  if (QueryInformationJobObject(job_.get(), JobObjectBasicProcessIdList, list,
+                                static_cast<DWORD>(sizeof storage), nullptr) == FALSE &&
+      GetLastError() != ERROR_MORE_DATA) {
+    return;
+  }
+  const DWORD listed = std::min(list->NumberOfProcessIdsInList, MostListed);
+  const ULONG_PTR* ids = &list->ProcessIdList[0];
+  for (DWORD i = 0; i < listed; ++i) Follow(static_cast<DWORD>(ids[i]));
+}
+
+// Without a job of its own, the doctor follows the program's descendants by the parent each was
+// started by: an id of a followed process, whose handle the doctor holds, is no other's.
+void BoundedRun::ReadDescendants() {
+  const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return;
+  std::vector<PROCESSENTRY32W> entries;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more != FALSE;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    entries.push_back(entry);
+  }
+  const auto followed = [this](DWORD id) {
+    return std::any_of(tree_.begin(), tree_.end(),
+                       [&](const TreeProcess& process) { return process.id == id; });
+  };
+  // Until a pass adds nobody: a grandchild may be listed before its parent.
+  for (bool added = true; added;) {
+    added = false;
+    for (const PROCESSENTRY32W& listed : entries) {
+      if (!followed(listed.th32ProcessID) && followed(listed.th32ParentProcessID)) {
+        Follow(listed.th32ProcessID);
+        added = true;
+      }
+    }
+  }
+}
+
 void BoundedRun::Follow(DWORD id) {
   if (std::any_of(tree_.begin(), tree_.end(),
                   [&](const TreeProcess& process) { return process.id == id; })) {
     return;
   }
-  TreeProcess process{
-      id,
-      {},
-      UniqueHandle(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id))};
-  if (process.handle) process.image = ImageOf(process.handle.get());
+  // Without the job to end them, the doctor ends what it followed one by one.
+  const DWORD access =
+      PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | (withoutOwnJob_ ? PROCESS_TERMINATE : 0);
+  TreeProcess process{id, {}, UniqueHandle(OpenProcess(access, FALSE, id))};
+  if (!process.handle && withoutOwnJob_) {
+    process.handle.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
+  }
+  if (process.handle && withoutOwnJob_) {
+    process.image = ImageOf(process.handle.get());
+  } else if (process.handle) {
+    // An id read after its process ended may be another's by now: only one in the job counts.
+    BOOL inJob = TRUE;
+    if (IsProcessInJob(process.handle.get(), job_.get(), &inJob) != FALSE && inJob == FALSE) {
+      return;
+    }
+    process.image = ImageOf(process.handle.get());
+  }
   tree_.push_back(std::move(process));
 }
 
@@ -251,7 +344,13 @@ std::vector<std::wstring> BoundedRun::EndTree() {
                                     : image.substr(image.find_last_of(L'\\') + 1));
     }
   }
-  TerminateJobObject(job_.get(), 1);
+  if (withoutOwnJob_) {
+    for (const TreeProcess& process : tree_) {
+      if (process.handle) TerminateProcess(process.handle.get(), 1);
+    }
+  } else {
+    TerminateJobObject(job_.get(), 1);
+  }
   const ULONGLONG until = GetTickCount64() + EndGraceMs;
   while (!TreeEnded() && GetTickCount64() < until) ReadAnnouncements(EndPollMs);
   ReadOutput();
@@ -259,8 +358,15 @@ std::vector<std::wstring> BoundedRun::EndTree() {
 }
 
 void BoundedRun::LetGo() {
+  // What the application starts from now on is its own business, outside the doctor's job.
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
   SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  // "JOBOBJECT_ASSOCIATE_COMPLETION_PORT structure" on Microsoft Learn: no port (Windows 8 on)
+  // ends the association, so that the application's job reports to nobody.
+  JOBOBJECT_ASSOCIATE_COMPLETION_PORT none{nullptr, nullptr};
+  SetInformationJobObject(job_.get(), JobObjectAssociateCompletionPortInformation, &none,
+                          sizeof none);
   letGo_ = true;
 }
 

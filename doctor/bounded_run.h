@@ -38,6 +38,10 @@ void SetWaitNotice(WaitNotice notice);
 inline constexpr DWORD FirstWaitNoticeMs = 5000;
 inline constexpr DWORD WaitNoticeEveryMs = 10000;
 
+// Cancels the file's pending operation and waits until it has completed: only then are its
+// OVERLAPPED and buffer free to go.
+void CancelAndWait(HANDLE file, OVERLAPPED& overlapped);
+
 class BoundedRun {
  public:
   // Starts the command line (its program in `application`, a full path, or searched for when
@@ -52,6 +56,10 @@ class BoundedRun {
   ~BoundedRun();
 
   [[nodiscard]] bool Started() const { return started_; }
+  // The doctor runs inside a job that neither lets the program break away nor takes a job
+  // inside it: the program runs without the doctor's job, and what it starts is followed by
+  // the parent each was started by, and ended one by one, where the doctor may.
+  [[nodiscard]] bool WithoutOwnJob() const { return withoutOwnJob_; }
   [[nodiscard]] const PlatformError& StartError() const { return startError_; }
 
   // Takes in what happened, waiting at most `waitMs` and never past the deadline for the first
@@ -80,6 +88,7 @@ class BoundedRun {
   std::vector<std::wstring> EndTree();
 
   // Leaves what runs now running when the doctor ends: the application a launch check started.
+  // Its job no longer reports to the doctor, and what it starts from now on leaves the job.
   void LetGo();
 
   // How the wait notices name this program; its image's name when not given.
@@ -88,6 +97,8 @@ class BoundedRun {
  private:
   void ReadOutput();
   void ReadAnnouncements(DWORD waitMs);
+  void ReadJobList();
+  void ReadDescendants();
   void Follow(DWORD id);
 
   ULONGLONG deadline_;
@@ -96,6 +107,7 @@ class BoundedRun {
   UniqueHandle reading_;
   UniqueHandle program_;
   bool started_ = false;
+  bool withoutOwnJob_ = false;
   PlatformError startError_;
   bool letGo_ = false;
   std::string output_;

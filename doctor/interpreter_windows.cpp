@@ -35,7 +35,7 @@ std::wstring ReadPipe(HANDLE pipe, BoundedRun& run) {
       run.Poll(0);
       if (run.DeadlinePassed() || run.TreeEnded()) {
         if (WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0) return true;
-        CancelIo(pipe);
+        CancelAndWait(pipe, overlapped);
         return false;
       }
     }
@@ -47,7 +47,7 @@ std::wstring ReadPipe(HANDLE pipe, BoundedRun& run) {
   }
   std::string bytes;
   std::array<char, ReadChunk> buffer{};
-  while (bytes.size() < OutputCap) {
+  while (bytes.size() < OutputCap && !run.DeadlinePassed()) {
     DWORD got = 0;
     ResetEvent(event.get());
     if (ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &got, &overlapped) ==

@@ -5,14 +5,45 @@
 
 namespace dunvelt::doctor {
 
-DUNVELT_FACTS_JSON(LaunchOutcome::Window, description, imageName, processId, ofTheLaunch)
-DUNVELT_FACTS_JSON(LaunchOutcome, started, startError, ended, exitCode, exitMeaning,
-                   endDeadlineSeconds, runtimeStarted, runtimeId, runtimeStartedAfterMs,
-                   runtimeEnded, runtimeExitCode, runtimeLivedMs, runtimeDeadlineSeconds,
-                   runtimeCommand, watched, otherWindows, applicationShown, watchedMs,
-                   endedByDoctor)
+DUNVELT_FACTS_JSON(LaunchOutcome::Window, description, imageName, processId, ofTheLaunch,
+                   ofTheShellStart)
+DUNVELT_FACTS_JSON(LaunchOutcome, started, startError, shellHeld, withoutOwnJob, ended, exitCode,
+                   exitMeaning, endDeadlineSeconds, runtimeStarted, runtimeId,
+                   runtimeStartedAfterMs, runtimeEnded, runtimeExitCode, runtimeLivedMs,
+                   runtimeDeadlineSeconds, runtimeCommand, watched, otherWindows, applicationShown,
+                   applicationShownAfterMs, watchedMs, endedByDoctor)
 
 namespace {
+
+// Past this, a start that works is still one that users wait for, and may start again.
+constexpr std::uint32_t SlowLaunchMs = 10000;
+
+// A window in which Windows asks the user before it starts a program: the shell's security
+// warning, shown by the process that asked the shell, or SmartScreen's. It is neither the
+// launch's fault nor another program's business.
+bool IsPrompt(const LaunchOutcome::Window& window) {
+  return window.ofTheShellStart || Lower(window.imageName) == L"smartscreen.exe";
+}
+
+std::wstring PromptName(const LaunchOutcome::Window& window) {
+  return window.ofTheShellStart ? L"the shell's security warning (" + window.description + L")"
+                                : L"SmartScreen's window (" + window.description + L")";
+}
+
+// What a double-click meets before the start, and what lifts it.
+std::wstring PromptAdvice() {
+  return L" A double-click on this install meets it too, and waits for the user. Windows asks so"
+         L" of files that carry the mark of the web, from a download or a zip extracted by"
+         L" Explorer (see above): unblock the install's files, or sign them so that SmartScreen"
+         L" knows them.";
+}
+
+const LaunchOutcome::Window* FirstPrompt(const LaunchOutcome& launch) {
+  for (const LaunchOutcome::Window& window : launch.otherWindows) {
+    if (IsPrompt(window)) return &window;
+  }
+  return nullptr;
+}
 
 // Each window shown during the launch, and whether the launch is to blame for it.
 void JudgeWindows(const LaunchOutcome& launch, Findings& findings) {
@@ -21,6 +52,11 @@ void JudgeWindows(const LaunchOutcome& launch, Findings& findings) {
     const std::wstring image = Lower(window.imageName);
     const bool host =
         image == L"windowsterminal.exe" || image == L"openconsole.exe" || image == L"conhost.exe";
+    if (IsPrompt(window)) {
+      findings.push_back(Warning("launch.prompt", L"Windows asked before it started Dunvelt.exe: " +
+                                                      PromptName(window) + L"." + PromptAdvice()));
+      continue;
+    }
     if (!window.ofTheLaunch && !host) {
       // Anything else on a desktop may show a window meanwhile, a reminder or a notification:
       // named by its program only, since its title may be anybody's business.
@@ -55,20 +91,48 @@ void JudgeWindows(const LaunchOutcome& launch, Findings& findings) {
   }
 }
 
+// Whether the launcher started; what kept it from starting, or what the doctor could not hold.
+bool JudgeStart(const LaunchOutcome& launch, Findings& findings) {
+  if (launch.withoutOwnJob) {
+    // "AssignProcessToJobObject function" on Microsoft Learn: a process in a job joins a second
+    // one only where jobs nest (Windows 8 on) and neither has UI limits.
+    findings.push_back(Note("launch.not-contained",
+                            L"Cannot tell whether the launch left anything running that the"
+                            L" doctor did not see: the doctor runs inside a job that lets nothing"
+                            L" out of it (a scheduled task's or a build agent's), so the launch"
+                            L" ran without a job of the doctor's own. It followed the processes"
+                            L" it saw; run the doctor from a console of the user's own to be"
+                            L" sure."));
+  }
+  if (!launch.started) {
+    if (const LaunchOutcome::Window* prompt = FirstPrompt(launch);
+        launch.shellHeld && prompt != nullptr) {
+      findings.push_back(Problem(
+          "launch.held-by-prompt",
+          L"Dunvelt.exe did not start within " + std::to_wstring(launch.endDeadlineSeconds) +
+              L" s: Windows held the start with " + PromptName(*prompt) +
+              L", which the doctor does not answer. If it is still open, close it with \"Don't"
+              L" run\"." +
+              PromptAdvice()));
+      return false;
+    }
+    findings.push_back(Problem("launch.not-started",
+                               L"Dunvelt.exe could not be started as a double-click starts it (" +
+                                   launch.startError +
+                                   L"): if a security program or policy blocks it, ask the"
+                                   L" administrator to allow it."));
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 CheckResult LaunchCheck::Judge(const LaunchOutcome& facts) {
   const LaunchOutcome& launch = facts;
   CheckResult result{{Announcement()}, false, {}};
   Findings& findings = result.findings;
-  if (!launch.started) {
-    findings.push_back(Problem("launch.not-started",
-                               L"Dunvelt.exe could not be started as a double-click starts it (" +
-                                   launch.startError +
-                                   L"): if a security program or policy blocks it, ask the"
-                                   L" administrator to allow it."));
-    return result;
-  }
+  if (!JudgeStart(launch, findings)) return result;
 
   if (!launch.ended) {
     findings.push_back(
@@ -123,6 +187,21 @@ CheckResult LaunchCheck::Judge(const LaunchOutcome& facts) {
                                                  L" appear, " +
                                                      consoleAdvice)));
     }
+  }
+
+  // A start that works, however slowly, is no hang; its time is a fact worth a warning.
+  const std::uint32_t openedAfterMs =
+      launch.applicationShown ? launch.applicationShownAfterMs : launch.runtimeStartedAfterMs;
+  if (launch.runtimeStarted && (!launch.runtimeEnded || launch.runtimeExitCode == 0) &&
+      openedAfterMs > SlowLaunchMs) {
+    findings.push_back(Warning(
+        "launch.slow",
+        (launch.applicationShown ? L"The application's window appeared "
+                                 : L"The runtime started ") +
+            Seconds(openedAfterMs) +
+            L" after the launch. It works, but a user waits that long after a double-click and"
+            L" may start it again. A virus scanner that reads the runtime's files on its first"
+            L" start, or a slow disk, makes it so; a second start is usually quicker."));
   }
 
   if (!launch.watched) {

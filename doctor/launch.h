@@ -17,6 +17,11 @@ namespace dunvelt::doctor {
 struct LaunchOutcome {
   bool started = false;
   std::wstring startError;
+  // The doctor's helper that asks the shell had not answered by the deadline: the shell held it.
+  bool shellHeld = false;
+  // The doctor itself runs in a job that lets nothing out of it and takes no job inside it (a
+  // scheduled task's, a build agent's, Windows 7's), so the launch ran without a job of its own.
+  bool withoutOwnJob = false;
   bool ended = false;  // within the deadline
   std::uint32_t exitCode = 0;
   std::wstring exitMeaning;  // the platform's words for a non-zero exit code
@@ -38,11 +43,15 @@ struct LaunchOutcome {
     std::wstring imageName;    // the file name of the process's image, "conhost.exe" say
     std::uint32_t processId = 0;
     bool ofTheLaunch = false;  // its process is the launcher or one that the launch started
+    // Its process is the doctor's helper waiting in the shell's start: the window is the
+    // shell's own, a security warning before the start.
+    bool ofTheShellStart = false;
   };
   // Shown, and not the application's: those of the launch, of the console and terminal hosts,
   // and of any other program that happened to show one meanwhile.
   std::vector<Window> otherWindows;
   bool applicationShown = false;
+  std::uint32_t applicationShownAfterMs = 0;  // since the launch, when the watch saw it
   std::uint32_t watchedMs = 0;
   std::vector<std::wstring> endedByDoctor;  // what the launch left running when nothing came of it
 };

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <map>
 #include <vector>
 
 #include "bounded_run.h"
@@ -19,8 +20,9 @@
 namespace dunvelt::doctor {
 namespace {
 
-// A bound, not an expectation: a loaded machine or a virus scanner can make a start take seconds.
-constexpr DWORD LaunchDeadlineMs = 15000;
+// A bound, not an expectation: the first start of a runtime that a virus scanner reads file by
+// file from a slow disk takes tens of seconds, and works. Slow is a warning, not a failure.
+constexpr DWORD LaunchDeadlineMs = 60000;
 // Once the application's window is there, the launch goes on being watched for this long, unless
 // the runtime ends: a console may be shown after it, and a terminal that takes over a console
 // shows it a moment after the console is made. Without a watch, as long after the runtime started.
@@ -57,42 +59,50 @@ DWORD LifetimeMs(HANDLE process) {
 // it.
 class LaunchFollower {
  public:
-  LaunchFollower(BoundedRun& run, const WindowWatch& watch, bool watched, std::wstring runtimePath,
-                 std::wstring launcherPath)
+  LaunchFollower(BoundedRun& run, const WindowWatch& watch, bool watched,
+                 const std::wstring& runtimePath, const std::wstring& launcherPath)
       : run_(run),
         watch_(watch),
         watched_(watched),
-        runtimePath_(std::move(runtimePath)),
-        launcherPath_(std::move(launcherPath)),
+        runtime_(IdentityOf(runtimePath)),
+        launcher_(IdentityOf(launcherPath)),
         started_(GetTickCount64()) {}
 
   // Until the application has been shown a moment, or the runtime has ended, or nothing is left
   // that could start it; and the launcher has ended; or until the deadline.
   void Follow() {
     while (Worth()) run_.Poll(PollMs);
-    const HANDLE launcher = Find(launcherPath_).handle;
+    const HANDLE launcher = Find(launcher_).handle;
     while (launcher != nullptr && !Ended(launcher) && !run_.DeadlinePassed()) run_.Poll(PollMs);
     run_.Poll(0);
   }
 
   void Note(LaunchOutcome& outcome) const {
     const ShellStart shell = ReadShellStart(run_.Output());
-    const Found launcher = Find(launcherPath_);
+    const Found launcher = Find(launcher_);
     outcome.started = shell.started && launcher.handle != nullptr;
     if (!outcome.started) {
-      outcome.startError = shell.answered ? ErrorText(static_cast<DWORD>(shell.number))
-                                          : std::wstring(L"the doctor could not follow it");
+      // Still inside the shell's start at the deadline: the shell holds it, with a prompt or not.
+      outcome.shellHeld = !shell.answered && !run_.ProgramEnded();
+      outcome.startError =
+          shell.answered && !shell.started ? ErrorText(static_cast<DWORD>(shell.number))
+          : outcome.shellHeld              ? L"the shell did not answer within " +
+                                    std::to_wstring(LaunchDeadlineMs / MsPerSecond) + L" s"
+                              : std::wstring(L"the doctor could not follow it");
       return;
     }
     outcome.ended = Ended(launcher.handle);
     outcome.exitCode = ExitCodeOf(launcher.handle);
     if (outcome.ended && outcome.exitCode != 0) outcome.exitMeaning = ErrorText(outcome.exitCode);
-    const Found runtime = Find(runtimePath_);
+    const Found runtime = Find(runtime_);
     if (runtime.handle == nullptr) return;
     outcome.runtimeStarted = true;
     outcome.runtimeId = runtime.id;
     outcome.runtimeStartedAfterMs = static_cast<std::uint32_t>(
         (runtimeSeen_ == 0 ? GetTickCount64() : runtimeSeen_) - started_);
+    if (applicationSeen_ != 0) {
+      outcome.applicationShownAfterMs = static_cast<std::uint32_t>(applicationSeen_ - started_);
+    }
     outcome.runtimeEnded = Ended(runtime.handle);
     if (outcome.runtimeEnded) {
       outcome.runtimeExitCode = ExitCodeOf(runtime.handle);
@@ -112,12 +122,16 @@ class LaunchFollower {
     HANDLE handle = nullptr;  // owned by the run
   };
 
-  [[nodiscard]] Found Find(const std::wstring& path) const {
+  // By the file its image is, not the path's spelling: Windows names a process's image by the
+  // path it resolved, through a junction, a symbolic link or a subst drive.
+  [[nodiscard]] Found Find(const FileIdentity& file) const {
     for (const TreeProcess& process : run_.Tree()) {
-      if (process.handle && !process.image.empty() &&
-          SamePath(CanonicalPath(process.image), path)) {
-        return {process.id, process.handle.get()};
+      if (!process.handle || process.image.empty()) continue;
+      auto known = images_.find(process.id);
+      if (known == images_.end()) {
+        known = images_.emplace(process.id, IdentityOf(process.image)).first;
       }
+      if (SameFile(known->second, file)) return {process.id, process.handle.get()};
     }
     return {};
   }
@@ -126,7 +140,7 @@ class LaunchFollower {
     if (run_.DeadlinePassed()) return false;
     const ShellStart shell = ReadShellStart(run_.Output());
     if (shell.answered && !shell.started) return false;
-    const Found runtime = Find(runtimePath_);
+    const Found runtime = Find(runtime_);
     if (runtime.handle == nullptr) return !run_.TreeEnded();
     if (runtimeSeen_ == 0) runtimeSeen_ = GetTickCount64();
     if (applicationSeen_ == 0 && watch_.WaitForApplication(0)) applicationSeen_ = GetTickCount64();
@@ -138,8 +152,9 @@ class LaunchFollower {
   BoundedRun& run_;
   const WindowWatch& watch_;
   bool watched_;
-  std::wstring runtimePath_;
-  std::wstring launcherPath_;
+  FileIdentity runtime_;
+  FileIdentity launcher_;
+  mutable std::map<DWORD, FileIdentity> images_;  // of the launch's processes, read once each
   ULONGLONG started_;
   ULONGLONG runtimeSeen_ = 0;
   ULONGLONG applicationSeen_ = 0;
@@ -164,16 +179,19 @@ LaunchOutcome LaunchCheck::Gather(const Install& install) {
     watch.Stop();
     return outcome;
   }
+  outcome.withoutOwnJob = run.WithoutOwnJob();
   LaunchFollower follower(run, watch, outcome.watched, runtimePath,
                           CanonicalPath(install.launcher));
   follower.Follow();
   follower.Note(outcome);
+  const DWORD shellStart = run.Tree().front().id;
   for (const ShownWindow& window : watch.Stop()) {
     if (window.application) {
       outcome.applicationShown = true;
     } else {
       outcome.otherWindows.push_back({Describe(window), FileName(window.image), window.processId,
-                                      follower.OfTheLaunch(window.processId)});
+                                      follower.OfTheLaunch(window.processId),
+                                      window.processId == shellStart});
     }
   }
   outcome.watchedMs = static_cast<std::uint32_t>(watch.Figures().watchedMs);

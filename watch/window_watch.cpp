@@ -113,7 +113,8 @@ std::wstring TitleOf(HWND window) {
 }  // namespace
 
 struct WindowWatch::State {
-  explicit State(std::wstring application) : applicationImage(std::move(application)) {}
+  explicit State(std::wstring application)
+      : applicationImage(std::move(application)), applicationFile(IdentityOf(applicationImage)) {}
 
   // Called on the watch's thread only, by the poll and by the show events.
   void Observe(HWND window, bool visible, double now, bool baseline) {
@@ -142,7 +143,9 @@ struct WindowWatch::State {
     record.window.className = ClassOf(window);
     record.window.title = TitleOf(window);
     record.window.minimised = IsIconic(window) != FALSE;
-    record.window.application = SamePath(CanonicalPath(record.window.image), applicationImage);
+    // By the file, not its spelling: Windows names the image by the path it resolved.
+    record.window.application = SamePath(CanonicalPath(record.window.image), applicationImage) ||
+                                SameFile(IdentityOf(record.window.image), applicationFile);
     record.first = record.last = now;
     track.record = records.size();
     if (record.window.application) SetEvent(applicationSeen.get());
@@ -181,6 +184,7 @@ struct WindowWatch::State {
   };
 
   std::wstring applicationImage;
+  FileIdentity applicationFile;
   UniqueHandle stop{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   UniqueHandle ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   UniqueHandle canarySeen{CreateEventW(nullptr, TRUE, FALSE, nullptr)};

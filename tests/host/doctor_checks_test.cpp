@@ -513,5 +513,51 @@ TEST_F(Launch, TellsWindowsTerminalApartAndNeverPassesWhatItCouldNotSee) {
   EXPECT_EQ(Outline(Judged()), ran + "WARNING launch.not-watched");
 }
 
+// A start that works is no failure however long it takes; past 10 s it is a warning with its
+// time, the window's when the watch saw it, else the runtime's.
+TEST_F(Launch, WarnsOfASlowStartThatWorks) {
+  outcome.runtimeStartedAfterMs = 9000;
+  outcome.applicationShown = true;
+  outcome.applicationShownAfterMs = 14200;
+  EXPECT_EQ(Outline(Judged()), ran + "WARNING launch.slow, OK launch.no-window");
+  EXPECT_TRUE(Says(Judged(), "launch.slow", L"14.2 s"));
+  outcome.applicationShownAfterMs = 9800;
+  EXPECT_EQ(Find(Judged(), "launch.slow"), nullptr);
+  outcome.applicationShown = false;
+  outcome.runtimeStartedAfterMs = 12000;
+  EXPECT_TRUE(Says(Judged(), "launch.slow", L"The runtime started 12.0 s"));
+  outcome.runtimeEnded = true;
+  outcome.runtimeExitCode = 1;
+  EXPECT_EQ(Find(Judged(), "launch.slow"), nullptr);
+}
+
+// The shell's security warning, in the doctor's helper, and SmartScreen's window ask the user
+// before the start: neither another program's nor the launch's console, and a start they hold
+// is said as such.
+TEST_F(Launch, TellsAPromptBeforeTheStartApart) {
+  outcome.otherWindows = {
+      {L"pid 30 smartscreen.exe \"Windows protected your PC\"", L"smartscreen.exe", 30, false},
+      {L"pid 4 Dunvelt-doctor.exe #32770 \"Open File - Security Warning\"", L"Dunvelt-doctor.exe",
+       4, true, true}};
+  EXPECT_EQ(Outline(Judged()),
+            ran + "WARNING launch.prompt, WARNING launch.prompt, OK launch.no-window");
+  outcome.started = false;
+  outcome.shellHeld = true;
+  outcome.endDeadlineSeconds = 60;
+  EXPECT_EQ(Outline(Judged()), "NOTE launch.starting, PROBLEM launch.held-by-prompt");
+  EXPECT_TRUE(Says(Judged(), "launch.held-by-prompt", L"SmartScreen's window"));
+  outcome.otherWindows.clear();
+  EXPECT_EQ(Outline(Judged()), "NOTE launch.starting, PROBLEM launch.not-started");
+}
+
+// Inside a job that keeps everything in it, the launch cannot be held whole; it is said, and the
+// launch is still judged.
+TEST_F(Launch, SaysWhatItCouldNotHoldInsideAnotherJob) {
+  outcome.withoutOwnJob = true;
+  EXPECT_EQ(Outline(Judged()),
+            "NOTE launch.starting, NOTE launch.not-contained, OK launch.launcher-ends, OK "
+            "launch.runtime-runs, OK launch.no-window");
+}
+
 }  // namespace
 }  // namespace dunvelt::doctor

@@ -69,7 +69,8 @@ class StandInSetting {
 
 DoctorRun RunDoctor(const std::wstring& name, const std::wstring& arguments,
                     const std::function<void(Launches&)>& during = {},
-                    const wchar_t* desktop = nullptr) {
+                    const wchar_t* desktop = nullptr,
+                    const std::function<void(Launches&)>& before = {}) {
   const std::wstring output = winetest::ScratchFolder() + L"\\doctor-" + name + L".txt";
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   const HANDLE file = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
@@ -78,6 +79,7 @@ DoctorRun RunDoctor(const std::wstring& name, const std::wstring& arguments,
   {
     Launches launches;
     launches.HoldRuntimes();
+    if (before) before(launches);
     SetEnvironmentVariableW(L"DUNVELT_STANDIN_WINDOW", L"1");
     const HANDLE doctor = launches.StartCommand(
         winetest::ScratchFolder(), L"\"" + DoctorPath() + L"\" " + arguments, true, file, desktop);
@@ -729,6 +731,51 @@ void WarnsOfANetworkDrive() {
   CheckCounts(run, 0, 1);
 }
 
+// An install as a downloaded zip extracted by Explorer leaves it, the mark of the web on every
+// file, reached through the drive S: that stands for its folder as subst makes one (made so for
+// the case, wine.doctor.subst-drive.make), by a doctor started inside a job with UI limits, as a
+// scheduled task or a build agent starts it. Then the same where that job lets its processes
+// break away: the application the launch leaves running must not stay in it, to end with it.
+void LaunchesAMarkedInstallFromInsideAJob() {
+  const Install install(L"subst-drive\\Dunvelt");
+  for (const wchar_t* file : {L"\\Dunvelt.exe", L"\\bin\\java.exe"}) {
+    WriteBytes(install.folder + file + L":Zone.Identifier",
+               "[ZoneTransfer]\r\nZoneId=3\r\nReferrerUrl=C:\\Users\\u\\Downloads\\orbisk.zip\r\n");
+  }
+  const auto noLaunchProblem = [](const DoctorRun& run) {
+    for (const std::wstring& line : run.lines) {
+      CHECK(!(line.rfind(L"PROBLEM: ", 0) == 0 && line.find(L"[launch.") != std::wstring::npos),
+            L": " + line);
+    }
+  };
+  const DoctorRun held = RunDoctor(L"in-a-job", L"S:\\Dunvelt", {}, nullptr,
+                                   [](Launches& launches) { launches.LimitAsAScheduler(false); });
+  CHECK_FINDS_ID(held, L"OK", L"launch.runtime-runs");
+  noLaunchProblem(held);
+  CHECK(install.distribution.Records().size() == 1, L": the launch must start the runtime once");
+
+  const Install away(L"subst-drive\\Away");
+  const DoctorRun freed = RunDoctor(L"in-a-job-breakaway", L"S:\\Away", {}, nullptr,
+                                    [](Launches& launches) { launches.LimitAsAScheduler(true); });
+  CHECK_FINDS_ID(freed, L"OK", L"launch.runtime-runs");
+  noLaunchProblem(freed);
+  CHECK(freed.leftRunning.empty(), L": the application left running must be out of the job");
+}
+
+// The doctor's helper switch starts whatever it names, so it serves the doctor alone: another
+// caller gets one line and exit code 2, and nothing starts.
+void RefusesItsHelperSwitchToAStranger() {
+  const Install install(L"doctor-switch");
+  const DoctorRun run =
+      RunDoctor(L"switch", L"--dunvelt-doctor-shell-start 1 " + Quoted(install.folder) + L" " +
+                               Quoted(install.folder + L"\\Dunvelt.exe"));
+  CHECK(run.exitCode == 2, L"exit code " + std::to_wstring(run.exitCode));
+  CHECK(run.lines.size() == 1 && run.lines[0].find(L"the doctor's own") != std::wstring::npos,
+        L": one line that says why");
+  CHECK(run.leftRunning.empty() && install.distribution.Records().empty(),
+        L": nothing may be started");
+}
+
 // The report as data, and the facts saved with it: judged again with --judge, after the install
 // is gone, a saved file gives the same JSON report byte for byte, and runs nothing. The reports
 // stay in the scratch folder's "reports" for wine.doctor.report.schema, which validates them.
@@ -834,6 +881,8 @@ std::vector<winetest::Case> DoctorCases() {
           {"doctor.shortcuts", NamesShortcutsThatStartElsewhere},
           {"doctor.registry", NamesAutoRunAndTheCommandPromptPolicy},
           {"doctor.network-drive", WarnsOfANetworkDrive},
+          {"doctor.in-a-job", LaunchesAMarkedInstallFromInsideAJob},
+          {"doctor.switch", RefusesItsHelperSwitchToAStranger},
           {"doctor.guards", NamesWhatWindowsBlocks},
           {"doctor.report", ReportsAsDataAndJudgesSavedFactsAgain},
           {"doctor.away", SaysWhereTheUserIsNot}};

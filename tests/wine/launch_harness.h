@@ -124,6 +124,18 @@ class Launches {
     for (HANDLE handle : {hold_, started_, port_, job_}) CloseHandle(handle);
   }
 
+  // Gives the job UI limits, as a parent that runs programs unattended does, and lets its
+  // processes break away from it or not; called before anything is started in it.
+  void LimitAsAScheduler(bool breakawayAllowed) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | (breakawayAllowed ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0);
+    SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    JOBOBJECT_BASIC_UI_RESTRICTIONS restrictions{JOB_OBJECT_UILIMIT_DESKTOP |
+                                                 JOB_OBJECT_UILIMIT_EXITWINDOWS};
+    SetInformationJobObject(job_, JobObjectBasicUIRestrictions, &restrictions, sizeof restrictions);
+  }
+
   // Makes every runtime stand-in of this test wait until Release().
   void HoldRuntimes() { SetEnvironmentVariableW(L"DUNVELT_STANDIN_HOLD", Name(L"hold").c_str()); }
   void Release() { SetEvent(hold_); }
