@@ -173,7 +173,7 @@ CheckResult LaunchCheck::Judge(const LaunchOutcome& facts) {
     } else if (launch.runtimeExitCode != 0) {
       findings.push_back(Problem("launch.runtime-failed",
                                  started + L", but ended after " + Seconds(launch.runtimeLivedMs) +
-                                     L" with code " + std::to_wstring(launch.runtimeExitCode) +
+                                     L" with code " + ExitCodeText(launch.runtimeExitCode) +
                                      L": it refused the command or could not start the application."
                                      L" To read why, " +
                                      consoleAdvice));

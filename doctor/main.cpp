@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "archive_folder.h"
 #include "bounded_run.h"
 #include "check_runner.h"
 #include "facts_json.h"
@@ -98,7 +99,9 @@ bool FindInstall(const std::wstring& given, Install& install, std::wstring& erro
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     install.folder = path;
     install.launcher = Joined(path, LauncherName);
-    if (IsFile(install.launcher)) return true;
+    // Double-clicked in Explorer's view of a zip, the doctor runs alone in a temporary folder:
+    // its checks say so, which says more than that there is no launcher beside it.
+    if (IsFile(install.launcher) || InArchiveTemporaryFolder(path)) return true;
     error = L"There is no " + std::wstring(LauncherName) + L" in " + path + L". " + Usage;
     return false;
   }

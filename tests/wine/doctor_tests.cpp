@@ -338,6 +338,20 @@ void RefusesWhatIsNoInstall() {
     CHECK(run.lines.size() == 1 && run.lines[0].find(words) != std::wstring::npos,
           L": one line that says " + words);
   }
+
+  // Double-clicked in Explorer's view of a downloaded zip, the doctor runs alone in a temporary
+  // folder: it says so, rather than that there is no launcher, and looks at nothing else.
+  std::wstring zipView(MAX_PATH, L'\0');
+  zipView.resize(GetTempPathW(MAX_PATH, zipView.data()));
+  zipView += L"Temp1_orbisk-2.1.zip";
+  CreateDirectoryW(zipView.c_str(), nullptr);
+  zipView += L"\\orbisk";
+  CreateDirectoryW(zipView.c_str(), nullptr);
+  const DoctorRun inZip = RunDoctor(L"bad-input", Quoted(zipView));
+  CHECK(inZip.exitCode == 1, L"exit code " + std::to_wstring(inZip.exitCode) + L" in a zip view");
+  CHECK_FINDS_ID(inZip, L"PROBLEM", L"guards.zip-view");
+  CHECK(inZip.output.find("[launch.starting]") == std::string::npos,
+        L": nothing is started from a zip view");
 }
 
 // --- On the display ----------------------------------------------------------------------------
